@@ -1,0 +1,60 @@
+// Wall-clock time as the pages see it: local civil time of the server.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace desk {
+
+// A local date and time, to the second.
+struct DateTime {
+  int year = 1970, month = 1, day = 1;
+  int hour = 0, minute = 0, second = 0;
+
+  // Storage forms: "YYYY-MM-DD HH:MM:SS", "YYYY-MM-DD", "HH:MM:SS".
+  std::string iso() const;
+  std::string iso_date() const;
+  std::string iso_time() const;
+  // Parses the storage forms (date alone gives midnight). False when malformed.
+  static bool parse_iso(std::string_view s, DateTime& out);
+  // Minutes since midnight.
+  int minutes_of_day() const { return hour * 60 + minute; }
+};
+
+// Source of the current time; tests use a fixed clock.
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  virtual DateTime now() const = 0;
+};
+
+std::shared_ptr<const Clock> system_clock();
+
+class FixedClock : public Clock {
+ public:
+  explicit FixedClock(DateTime t) : t_(t) {}
+  DateTime now() const override { return t_; }
+  void set(DateTime t) { t_ = t; }
+
+ private:
+  DateTime t_;
+};
+
+// How dates and times are written on pages ("regional settings").
+// Patterns: y = year, m/d = month/day without leading zero, mm/dd = with
+// leading zero; H/M/S = hour/minute/second with leading zero. The default
+// writes 2006-12-3 and 15:30:45.
+struct Regional {
+  std::string date_pattern = "y-m-d";
+  std::string time_pattern = "H:M:S";
+
+  std::string date(const DateTime& t) const;
+  std::string time(const DateTime& t) const;
+  std::string date_time(const DateTime& t) const { return date(t) + " " + time(t); }
+  // Reads a date written in any common form (2006-12-3, 2006/12/03,
+  // 2006-12-03 10:00:00); false when it is not a date.
+  static bool parse_date(std::string_view s, DateTime& out);
+};
+
+}  // namespace desk

@@ -1,0 +1,155 @@
+// deskhost: creates application folders and serves them.
+//
+//   deskhost init APPDIR [--edition office|law] [--admin-password PW] [--demo]
+//   deskhost update-site APPDIR
+//   deskhost serve [--host 127.0.0.1] [--port 8080] [--vdir NAME=APPDIR]...
+//                  [--metabase FILE] [--threads N] [--quiet]
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "core/error.h"
+#include "core/text.h"
+#include "deskhost/appdir.h"
+#include "deskhost/register_all.h"
+#include "platform/asp/site_host.h"
+#include "platform/http/http.h"
+#include "server/host/schema.h"
+
+#ifndef DESK_SITE_DIR
+#define DESK_SITE_DIR "site"
+#endif
+
+namespace fs = std::filesystem;
+using namespace desk;
+
+namespace {
+
+int usage() {
+  std::fprintf(stderr,
+               "usage:\n"
+               "  deskhost init APPDIR [--edition office|law] [--admin-password PW] [--demo]\n"
+               "                [--site DIR] [--password-cost interactive|min]\n"
+               "  deskhost update-site APPDIR [--site DIR]\n"
+               "  deskhost serve [--host ADDR] [--port N] [--vdir NAME=APPDIR]... [--metabase FILE]\n"
+               "                 [--threads N] [--quiet]\n");
+  return 2;
+}
+
+// Takes the value of option argv[i] ("--x V"); throws on a missing value.
+std::string value_of(int argc, char** argv, int& i) {
+  if (i + 1 >= argc) throw Error(Errc::config, std::string("missing value for ") + argv[i]);
+  return argv[++i];
+}
+
+int cmd_init(int argc, char** argv) {
+  if (argc < 3) return usage();
+  deskhost::InitOptions opt;
+  opt.appdir = argv[2];
+  opt.site = DESK_SITE_DIR;
+  for (int i = 3; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "--edition") opt.edition = value_of(argc, argv, i);
+    else if (a == "--admin-password") opt.admin_password = value_of(argc, argv, i);
+    else if (a == "--demo") opt.demo = true;
+    else if (a == "--site") opt.site = value_of(argc, argv, i);
+    else if (a == "--password-cost") opt.password_cost = value_of(argc, argv, i);
+    else return usage();
+  }
+  auto r = deskhost::init_appdir(opt);
+  std::printf("created application folder %s (%s edition)\n", opt.appdir.string().c_str(),
+              opt.edition.c_str());
+  std::printf("administrator: admin / %s\n", r.admin_password.c_str());
+  for (const auto& line : r.demo_accounts) std::printf("demo user: %s\n", line.c_str());
+  return 0;
+}
+
+int cmd_update_site(int argc, char** argv) {
+  if (argc < 3) return usage();
+  fs::path site = DESK_SITE_DIR;
+  for (int i = 3; i < argc; ++i) {
+    if (std::string(argv[i]) == "--site") site = value_of(argc, argv, i);
+    else return usage();
+  }
+  deskhost::install_site(site, argv[2]);
+  std::printf("site files of %s refreshed\n", argv[2]);
+  return 0;
+}
+
+int cmd_serve(int argc, char** argv) {
+  http::Options hopt;
+  std::vector<asp::VirtualDir> dirs;
+  fs::path metabase;
+  for (int i = 2; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "--host") {
+      hopt.host = value_of(argc, argv, i);
+    } else if (a == "--port") {
+      long long p = 0;
+      if (!text::parse_int(value_of(argc, argv, i), p) || p < 0 || p > 65535)
+        throw Error(Errc::config, "bad port");
+      hopt.port = static_cast<unsigned short>(p);
+    } else if (a == "--threads") {
+      long long n = 0;
+      if (!text::parse_int(value_of(argc, argv, i), n) || n < 1 || n > 256)
+        throw Error(Errc::config, "bad thread count");
+      hopt.threads = static_cast<unsigned>(n);
+    } else if (a == "--vdir") {
+      std::string v = value_of(argc, argv, i);
+      size_t eq = v.find('=');
+      if (eq == std::string::npos || eq == 0) throw Error(Errc::config, "--vdir takes NAME=APPDIR");
+      asp::VirtualDir d;
+      d.name = v.substr(0, eq);
+      d.path = v.substr(eq + 1);
+      dirs.push_back(d);
+    } else if (a == "--metabase") {
+      metabase = value_of(argc, argv, i);
+    } else if (a == "--quiet") {
+      hopt.access_log = false;
+    } else {
+      return usage();
+    }
+  }
+  if (!metabase.empty()) {
+    auto listed = asp::load_metabase(metabase);
+    dirs.insert(dirs.begin(), listed.begin(), listed.end());
+  }
+  if (dirs.empty()) throw Error(Errc::config, "nothing to serve: give --vdir NAME=APPDIR or --metabase FILE");
+
+  asp::Registry registry;
+  deskhost::register_all(registry);
+  asp::SiteHost site(registry);
+  for (const auto& d : dirs) {
+    asp::AppEnv& env = site.add(d);
+    auto conn = env.open_db();
+    int v = host::migrate(*conn);
+    std::fprintf(stderr, "deskhost: /%s/ -> %s (schema %d)\n", d.name.c_str(),
+                 fs::absolute(d.path).string().c_str(), v);
+  }
+  http::Server server(hopt, site);
+  server.listen();
+  std::fprintf(stderr, "deskhost: listening on http://%s:%u/\n", hopt.host.c_str(), server.port());
+  server.run(true);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return usage();
+  std::string cmd = argv[1];
+  try {
+    if (cmd == "init") return cmd_init(argc, argv);
+    if (cmd == "update-site") return cmd_update_site(argc, argv);
+    if (cmd == "serve") return cmd_serve(argc, argv);
+  } catch (const Error& e) {
+    std::fprintf(stderr, "deskhost: %s\n", e.what());
+    return e.code() == Errc::config ? 2 : 1;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "deskhost: %s\n", e.what());
+    return 1;
+  }
+  return usage();
+}

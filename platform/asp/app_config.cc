@@ -1,0 +1,67 @@
+#include "platform/asp/app_config.h"
+
+#include <fstream>
+#include <sstream>
+
+#include "core/error.h"
+#include "core/text.h"
+
+namespace desk::asp {
+
+AppConfig AppConfig::load(const std::filesystem::path& file) {
+  std::ifstream in(file);
+  if (!in) throw Error(Errc::config, "cannot read " + file.string());
+  AppConfig c;
+  std::string line;
+  int n = 0;
+  while (std::getline(in, line)) {
+    ++n;
+    std::string t = text::trim(line);
+    if (t.empty() || t[0] == '#') continue;
+    size_t eq = t.find('=');
+    if (eq == std::string::npos)
+      throw Error(Errc::config, file.string() + ":" + std::to_string(n) + ": expected key = value");
+    std::string key = text::trim(t.substr(0, eq));
+    std::string value = text::trim(t.substr(eq + 1));
+    if (key == "edition") {
+      if (value != "office" && value != "law") throw Error(Errc::config, "edition must be office or law");
+      c.edition = value;
+    } else if (key == "variant") {
+      if (value != "base" && value != "simp" && value != "full")
+        throw Error(Errc::config, "variant must be base, simp or full");
+      c.variant = value;
+    } else if (key == "date_format") {
+      c.regional.date_pattern = value;
+    } else if (key == "time_format") {
+      c.regional.time_pattern = value;
+    } else if (key == "database") {
+      c.database = value;
+    } else if (key == "password_cost") {
+      if (value != "interactive" && value != "min")
+        throw Error(Errc::config, "password_cost must be interactive or min");
+      c.password_cost = value;
+    } else if (key == "upload_limit") {
+      long long v = 0;
+      if (!text::parse_int(value, v) || v <= 0) throw Error(Errc::config, "bad upload_limit");
+      c.upload_limit = static_cast<std::uint64_t>(v);
+    } else {
+      throw Error(Errc::config, file.string() + ": unknown setting " + key);
+    }
+  }
+  return c;
+}
+
+void AppConfig::save(const std::filesystem::path& file) const {
+  std::ofstream out(file);
+  out << "# Application settings\n"
+      << "edition = " << edition << "\n"
+      << "variant = " << variant << "\n"
+      << "date_format = " << regional.date_pattern << "\n"
+      << "time_format = " << regional.time_pattern << "\n"
+      << "database = " << database << "\n"
+      << "password_cost = " << password_cost << "\n"
+      << "upload_limit = " << upload_limit << "\n";
+  if (!out) throw Error(Errc::io, "cannot write " + file.string());
+}
+
+}  // namespace desk::asp

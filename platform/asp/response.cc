@@ -1,0 +1,36 @@
+#include "platform/asp/response.h"
+
+#include "core/text.h"
+
+namespace desk::asp {
+
+void Response::Write(std::string_view utf8) {
+  if (redirected()) return;
+  body_ += text::to_gb18030(utf8);
+}
+
+void Response::BinaryWrite(std::string_view bytes) {
+  if (redirected()) return;
+  body_.append(bytes.data(), bytes.size());
+}
+
+void Response::Redirect(std::string_view url) {
+  location_ = text::header_safe(url);
+  if (location_.empty()) location_ = "./";
+  Status = 302;
+  body_.clear();
+}
+
+void Response::End() { throw ResponseEnd{}; }
+
+void Response::AddHeader(std::string_view name, std::string_view value) {
+  headers_.emplace_back(text::header_safe(name), text::header_safe(value));
+}
+
+std::string Response::content_type_header() const {
+  std::string ct = text::header_safe(ContentType);
+  if (!Charset.empty() && ct.rfind("text/", 0) == 0) ct += "; charset=" + text::header_safe(Charset);
+  return ct;
+}
+
+}  // namespace desk::asp

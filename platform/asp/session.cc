@@ -1,0 +1,174 @@
+#include "platform/asp/session.h"
+
+#include <sodium.h>
+
+#include "core/error.h"
+#include "core/text.h"
+
+namespace desk::asp {
+namespace {
+
+std::string random_token() {
+  unsigned char raw[32];
+  randombytes_buf(raw, sizeof raw);
+  static const char* hex = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : raw) {
+    out += hex[c >> 4];
+    out += hex[c & 15];
+  }
+  return out;
+}
+
+}  // namespace
+
+SessionStore::SessionStore(std::chrono::seconds idle_timeout) : timeout_(idle_timeout) {
+  if (sodium_init() < 0) throw Error(Errc::internal, "libsodium init failed");
+  // Classic session ids are nine-digit numbers; start somewhere random.
+  counter_ = 100000000 + static_cast<std::int64_t>(randombytes_uniform(800000000));
+}
+
+std::int64_t SessionStore::next_id() { return ++counter_; }
+
+std::shared_ptr<SessionData> SessionStore::find(const std::string& token) {
+  if (token.empty()) return nullptr;
+  std::lock_guard lock(mu_);
+  auto it = sessions_.find(token);
+  if (it == sessions_.end()) return nullptr;
+  auto now = std::chrono::steady_clock::now();
+  std::lock_guard dl(it->second->mu);
+  if (it->second->abandoned || now - it->second->last_used > timeout_) {
+    sessions_.erase(it);
+    return nullptr;
+  }
+  it->second->last_used = now;
+  return it->second;
+}
+
+std::pair<std::string, std::shared_ptr<SessionData>> SessionStore::create() {
+  auto data = std::make_shared<SessionData>();
+  data->last_used = std::chrono::steady_clock::now();
+  std::string token = random_token();
+  std::lock_guard lock(mu_);
+  data->id = next_id();
+  sessions_.emplace(token, data);
+  return {token, data};
+}
+
+std::string SessionStore::rotate(const std::string& old_token,
+                                 const std::shared_ptr<SessionData>& data) {
+  std::string token = random_token();
+  std::lock_guard lock(mu_);
+  sessions_.erase(old_token);
+  {
+    std::lock_guard dl(data->mu);
+    data->id = next_id();
+    data->last_used = std::chrono::steady_clock::now();
+  }
+  sessions_.emplace(token, data);
+  return token;
+}
+
+void SessionStore::remove(const std::string& token) {
+  std::lock_guard lock(mu_);
+  sessions_.erase(token);
+}
+
+std::size_t SessionStore::sweep() {
+  auto now = std::chrono::steady_clock::now();
+  std::lock_guard lock(mu_);
+  for (auto it = sessions_.begin(); it != sessions_.end();) {
+    std::lock_guard dl(it->second->mu);
+    if (it->second->abandoned || now - it->second->last_used > timeout_)
+      it = sessions_.erase(it);
+    else
+      ++it;
+  }
+  return sessions_.size();
+}
+
+std::size_t SessionStore::size() const {
+  std::lock_guard lock(mu_);
+  return sessions_.size();
+}
+
+Session::Session(SessionStore* store, std::string token) : store_(store), token_(std::move(token)) {
+  if (store_) data_ = store_->find(token_);
+  if (!data_) token_.clear();
+}
+
+void Session::ensure() {
+  if (data_) return;
+  if (!store_) {
+    data_ = std::make_shared<SessionData>();
+    return;
+  }
+  auto [token, data] = store_->create();
+  token_ = token;
+  data_ = data;
+  changed_ = true;
+}
+
+std::string Session::get(std::string_view key) const {
+  if (!data_) return "";
+  std::lock_guard lock(data_->mu);
+  for (const auto& [k, v] : data_->values)
+    if (text::iequals(k, key)) return v;
+  return "";
+}
+
+void Session::set(std::string_view key, std::string value) {
+  ensure();
+  std::lock_guard lock(data_->mu);
+  for (auto& [k, v] : data_->values) {
+    if (text::iequals(k, key)) {
+      v = std::move(value);
+      return;
+    }
+  }
+  data_->values.emplace_back(std::string(key), std::move(value));
+}
+
+void Session::remove(std::string_view key) {
+  if (!data_) return;
+  std::lock_guard lock(data_->mu);
+  auto& vals = data_->values;
+  for (auto it = vals.begin(); it != vals.end(); ++it) {
+    if (text::iequals(it->first, key)) {
+      vals.erase(it);
+      return;
+    }
+  }
+}
+
+std::vector<std::pair<std::string, std::string>> Session::contents() const {
+  if (!data_) return {};
+  std::lock_guard lock(data_->mu);
+  return data_->values;
+}
+
+std::int64_t Session::SessionID() {
+  ensure();
+  std::lock_guard lock(data_->mu);
+  return data_->id;
+}
+
+void Session::Abandon() {
+  abandoned_ = true;
+  if (!data_) return;
+  {
+    std::lock_guard lock(data_->mu);
+    data_->abandoned = true;
+  }
+  if (store_ && !token_.empty()) store_->remove(token_);
+  changed_ = true;
+}
+
+void Session::renew() {
+  ensure();
+  if (!store_) return;
+  token_ = store_->rotate(token_, data_);
+  changed_ = true;
+}
+
+}  // namespace desk::asp

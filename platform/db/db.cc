@@ -1,0 +1,93 @@
+#include "platform/db/db.h"
+
+#include <cstdlib>
+
+#include "core/error.h"
+#include "core/text.h"
+
+namespace desk::db {
+
+std::string Value::text() const {
+  switch (v_.index()) {
+    case 1: return std::to_string(std::get<std::int64_t>(v_));
+    case 2: {
+      double d = std::get<double>(v_);
+      if (d == static_cast<double>(static_cast<std::int64_t>(d)))
+        return std::to_string(static_cast<std::int64_t>(d));
+      std::string s = std::to_string(d);
+      while (!s.empty() && s.back() == '0') s.pop_back();
+      if (!s.empty() && s.back() == '.') s.pop_back();
+      return s;
+    }
+    case 3: return std::get<std::string>(v_);
+    case 4: return std::get<Blob>(v_).bytes;
+    default: return "";
+  }
+}
+
+std::int64_t Value::integer() const {
+  switch (v_.index()) {
+    case 1: return std::get<std::int64_t>(v_);
+    case 2: return static_cast<std::int64_t>(std::get<double>(v_));
+    case 3: {
+      long long v = 0;
+      return text::parse_int(std::get<std::string>(v_), v) ? v : 0;
+    }
+    default: return 0;
+  }
+}
+
+double Value::real() const {
+  switch (v_.index()) {
+    case 1: return static_cast<double>(std::get<std::int64_t>(v_));
+    case 2: return std::get<double>(v_);
+    case 3: return std::strtod(std::get<std::string>(v_).c_str(), nullptr);
+    default: return 0;
+  }
+}
+
+const std::string& Value::bytes() const {
+  static const std::string empty;
+  if (v_.index() == 4) return std::get<Blob>(v_).bytes;
+  if (v_.index() == 3) return std::get<std::string>(v_);
+  return empty;
+}
+
+const Value& Row::operator[](std::string_view column) const {
+  for (size_t i = 0; i < names_->size(); ++i)
+    if (text::iequals((*names_)[i], column)) return values_[i];
+  throw Error(Errc::database, "no column " + std::string(column));
+}
+
+bool Row::has(std::string_view column) const {
+  for (const auto& n : *names_)
+    if (text::iequals(n, column)) return true;
+  return false;
+}
+
+std::string Connection::scalar(std::string_view sql, const Params& params) {
+  Result r = query(sql, params);
+  if (r.empty() || r.front().size() == 0) return "";
+  return r.front().at(0).text();
+}
+
+Transaction::Transaction(Connection& c) : c_(c), owner_(!c.in_transaction()) {
+  if (owner_) c_.begin();
+}
+
+Transaction::~Transaction() {
+  if (owner_ && !done_) {
+    try {
+      c_.rollback();
+    } catch (...) {
+      // The connection reports its own failure on next use.
+    }
+  }
+}
+
+void Transaction::commit() {
+  if (owner_ && !done_) c_.commit();
+  done_ = true;
+}
+
+}  // namespace desk::db

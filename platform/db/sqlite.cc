@@ -1,0 +1,179 @@
+// SQLite backend: WAL journal with synchronous=FULL (an acknowledged write
+// survives a power cut), a busy timeout, BEGIN IMMEDIATE for writers and a
+// per-connection cache of prepared statements.
+#include <sqlite3.h>
+
+#include <map>
+#include <string>
+
+#include "core/error.h"
+#include "platform/db/db.h"
+
+namespace desk::db {
+namespace {
+
+class SqliteConnection : public Connection {
+ public:
+  SqliteConnection(const std::string& path, const SqliteOptions& opt) {
+    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (opt.create ? SQLITE_OPEN_CREATE : 0);
+    if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
+      std::string msg = db_ ? sqlite3_errmsg(db_) : "out of memory";
+      sqlite3_close(db_);
+      db_ = nullptr;
+      throw Error(Errc::database, "cannot open database " + path + ": " + msg);
+    }
+    sqlite3_busy_timeout(db_, opt.busy_timeout_ms);
+    sqlite3_extended_result_codes(db_, 1);
+    if (path != ":memory:") script("PRAGMA journal_mode=WAL;");
+    script("PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON;");
+  }
+
+  ~SqliteConnection() override {
+    for (auto& [sql, st] : cache_) sqlite3_finalize(st);
+    sqlite3_close(db_);
+  }
+
+  Result query(std::string_view sql, const Params& params) override {
+    Stmt st(*this, sql, params);
+    Result r;
+    int n = sqlite3_column_count(st.s);
+    auto names = std::make_shared<std::vector<std::string>>();
+    for (int i = 0; i < n; ++i) names->push_back(sqlite3_column_name(st.s, i));
+    r.columns = *names;
+    for (;;) {
+      int rc = sqlite3_step(st.s);
+      if (rc == SQLITE_DONE) break;
+      if (rc != SQLITE_ROW) fail(rc, sql);
+      std::vector<Value> vals;
+      vals.reserve(static_cast<size_t>(n));
+      for (int i = 0; i < n; ++i) vals.push_back(column(st.s, i));
+      r.rows.emplace_back(names, std::move(vals));
+    }
+    return r;
+  }
+
+  ExecResult exec(std::string_view sql, const Params& params) override {
+    Stmt st(*this, sql, params);
+    for (;;) {
+      int rc = sqlite3_step(st.s);
+      if (rc == SQLITE_DONE) break;
+      if (rc != SQLITE_ROW) fail(rc, sql);
+    }
+    return ExecResult{sqlite3_changes64(db_), sqlite3_last_insert_rowid(db_)};
+  }
+
+  std::int64_t insert(std::string_view sql, const Params& params) override {
+    return exec(sql, params).last_id;
+  }
+
+  void script(std::string_view sql) override {
+    std::string s(sql);
+    char* err = nullptr;
+    int rc = sqlite3_exec(db_, s.c_str(), nullptr, nullptr, &err);
+    if (rc != SQLITE_OK) {
+      std::string msg = err ? err : sqlite3_errstr(rc);
+      sqlite3_free(err);
+      throw Error(rc == SQLITE_BUSY ? Errc::conflict : Errc::database, msg);
+    }
+  }
+
+  void begin() override {
+    script("BEGIN IMMEDIATE");
+    in_tx_ = true;
+  }
+  void commit() override {
+    script("COMMIT");
+    in_tx_ = false;
+  }
+  void rollback() override {
+    in_tx_ = false;
+    if (!sqlite3_get_autocommit(db_)) script("ROLLBACK");
+  }
+  bool in_transaction() const override { return in_tx_ && !sqlite3_get_autocommit(db_); }
+  std::string_view dialect() const override { return "sqlite"; }
+
+ private:
+  // A cached statement, bound for one use and reset when released.
+  struct Stmt {
+    sqlite3_stmt* s = nullptr;
+    Stmt(SqliteConnection& c, std::string_view sql, const Params& params) {
+      s = c.prepare(sql);
+      for (size_t i = 0; i < params.size(); ++i) c.bind(s, static_cast<int>(i) + 1, params[i], sql);
+    }
+    ~Stmt() {
+      sqlite3_reset(s);
+      sqlite3_clear_bindings(s);
+    }
+  };
+
+  sqlite3_stmt* prepare(std::string_view sql) {
+    std::string key(sql);
+    auto it = cache_.find(key);
+    if (it != cache_.end()) return it->second;
+    sqlite3_stmt* st = nullptr;
+    int rc = sqlite3_prepare_v3(db_, key.data(), static_cast<int>(key.size()),
+                                SQLITE_PREPARE_PERSISTENT, &st, nullptr);
+    if (rc != SQLITE_OK) fail(rc, sql);
+    if (cache_.size() > 256) {
+      for (auto& [k, v] : cache_) sqlite3_finalize(v);
+      cache_.clear();
+    }
+    cache_.emplace(std::move(key), st);
+    return st;
+  }
+
+  void bind(sqlite3_stmt* st, int i, const Value& v, std::string_view sql) {
+    int rc = SQLITE_OK;
+    const auto& s = v.storage();
+    switch (s.index()) {
+      case 0: rc = sqlite3_bind_null(st, i); break;
+      case 1: rc = sqlite3_bind_int64(st, i, std::get<std::int64_t>(s)); break;
+      case 2: rc = sqlite3_bind_double(st, i, std::get<double>(s)); break;
+      case 3: {
+        const auto& t = std::get<std::string>(s);
+        rc = sqlite3_bind_text64(st, i, t.data(), t.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+        break;
+      }
+      case 4: {
+        const auto& b = std::get<Blob>(s).bytes;
+        rc = sqlite3_bind_blob64(st, i, b.data(), b.size(), SQLITE_TRANSIENT);
+        break;
+      }
+    }
+    if (rc != SQLITE_OK) fail(rc, sql);
+  }
+
+  static Value column(sqlite3_stmt* st, int i) {
+    switch (sqlite3_column_type(st, i)) {
+      case SQLITE_INTEGER: return Value(static_cast<long long>(sqlite3_column_int64(st, i)));
+      case SQLITE_FLOAT: return Value(sqlite3_column_double(st, i));
+      case SQLITE_TEXT: {
+        const char* t = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
+        return Value(std::string(t, static_cast<size_t>(sqlite3_column_bytes(st, i))));
+      }
+      case SQLITE_BLOB: {
+        const char* b = static_cast<const char*>(sqlite3_column_blob(st, i));
+        return Value(Blob{std::string(b ? b : "", static_cast<size_t>(sqlite3_column_bytes(st, i)))});
+      }
+      default: return Value();
+    }
+  }
+
+  [[noreturn]] void fail(int rc, std::string_view sql) {
+    int primary = rc & 0xFF;
+    Errc code = (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) ? Errc::conflict : Errc::database;
+    throw Error(code, std::string(sqlite3_errmsg(db_)) + " in: " + std::string(sql.substr(0, 200)));
+  }
+
+  sqlite3* db_ = nullptr;
+  std::map<std::string, sqlite3_stmt*, std::less<>> cache_;
+  bool in_tx_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<Connection> open_sqlite(const std::string& path, const SqliteOptions& opt) {
+  return std::make_unique<SqliteConnection>(path, opt);
+}
+
+}  // namespace desk::db

@@ -1,0 +1,401 @@
+#include "server/host/schema.h"
+
+#include <string_view>
+#include <vector>
+
+namespace desk::host {
+namespace {
+
+// Dates and times are ISO text: "YYYY-MM-DD HH:MM:SS", "YYYY-MM-DD" or
+// "HH:MM:SS". Document bodies, attachments and pictures are BLOBs.
+constexpr std::string_view kVersion1 = R"SQL(
+CREATE TABLE depart (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  depno INTEGER NOT NULL,
+  depname TEXT NOT NULL DEFAULT ''
+);
+
+CREATE TABLE userlist (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  uid TEXT NOT NULL DEFAULT '',
+  name TEXT NOT NULL DEFAULT '',
+  passwd TEXT NOT NULL DEFAULT '',
+  depid TEXT NOT NULL DEFAULT '',
+  dep TEXT NOT NULL DEFAULT '',
+  mobilephone TEXT NOT NULL DEFAULT '',
+  workphone TEXT NOT NULL DEFAULT '',
+  type TEXT NOT NULL DEFAULT '1',
+  power TEXT NOT NULL DEFAULT '1',
+  email TEXT NOT NULL DEFAULT '',
+  bz TEXT NOT NULL DEFAULT '',
+  signature BLOB
+);
+CREATE INDEX userlist_uid ON userlist(uid);
+
+-- The user rows login reads: the department name comes from the user row,
+-- or from its department when the row has none.
+CREATE VIEW userdep AS
+  SELECT u.id AS id, u.uid AS uid, u.passwd AS passwd, u.name AS name,
+         COALESCE(NULLIF(u.dep, ''), d.depname, '') AS depname,
+         u.type AS type, u.power AS power
+  FROM userlist u LEFT JOIN depart d ON CAST(d.depno AS TEXT) = u.depid;
+
+CREATE TABLE sysconfig (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  type INTEGER NOT NULL,
+  maxsize INTEGER NOT NULL DEFAULT 5000000,
+  soundpath TEXT NOT NULL DEFAULT ''
+);
+
+CREATE TABLE loginlog (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  uid TEXT NOT NULL DEFAULT '',
+  name TEXT NOT NULL DEFAULT '',
+  actiondate TEXT NOT NULL,
+  ipaddress TEXT NOT NULL DEFAULT '',
+  type TEXT
+);
+
+CREATE TABLE worktime (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  uid TEXT NOT NULL,
+  workday TEXT NOT NULL,
+  timestart TEXT NOT NULL DEFAULT '',
+  timeend TEXT NOT NULL DEFAULT '',
+  type INTEGER
+);
+CREATE INDEX worktime_uid_day ON worktime(uid, workday);
+
+CREATE TABLE news (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  title TEXT NOT NULL DEFAULT '',
+  content TEXT NOT NULL DEFAULT '',
+  clicknum INTEGER NOT NULL DEFAULT 0,
+  senddate TEXT NOT NULL,
+  sendtime TEXT NOT NULL,
+  senderid TEXT NOT NULL DEFAULT '',
+  sendername TEXT NOT NULL DEFAULT ''
+);
+
+CREATE TABLE newwork (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  userid TEXT NOT NULL DEFAULT '',
+  title TEXT NOT NULL DEFAULT '',
+  url TEXT NOT NULL DEFAULT '',
+  baseid INTEGER NOT NULL DEFAULT 0,
+  applytime TEXT,
+  typed TEXT NOT NULL DEFAULT '',
+  userlist TEXT NOT NULL DEFAULT '',
+  status INTEGER NOT NULL DEFAULT 0,
+  donetime TEXT
+);
+CREATE INDEX newwork_user ON newwork(userid, status);
+CREATE INDEX newwork_base ON newwork(baseid);
+
+CREATE TABLE workflow (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  flowid INTEGER NOT NULL,
+  handlename TEXT NOT NULL DEFAULT '',
+  handleid TEXT NOT NULL DEFAULT '',
+  handletime TEXT,
+  ipaddress TEXT NOT NULL DEFAULT '',
+  nextid TEXT NOT NULL DEFAULT '',
+  handtype TEXT NOT NULL DEFAULT '',
+  nexttype TEXT NOT NULL DEFAULT '',
+  remark TEXT NOT NULL DEFAULT ''
+);
+CREATE INDEX workflow_flow ON workflow(flowid);
+
+CREATE TABLE fawen (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  filedata BLOB,
+  filetype TEXT NOT NULL DEFAULT '',
+  documentname TEXT NOT NULL DEFAULT '',
+  wenhao TEXT NOT NULL DEFAULT '',
+  miji TEXT NOT NULL DEFAULT '',
+  huanji TEXT NOT NULL DEFAULT '',
+  baomiqx TEXT NOT NULL DEFAULT '',
+  dingmiyj TEXT NOT NULL DEFAULT '',
+  mainsend TEXT NOT NULL DEFAULT '',
+  tosend TEXT NOT NULL DEFAULT '',
+  writedep TEXT NOT NULL DEFAULT '',
+  writeid TEXT NOT NULL DEFAULT '',
+  writename TEXT NOT NULL DEFAULT '',
+  writetime TEXT,
+  copy TEXT NOT NULL DEFAULT '',
+  title TEXT NOT NULL DEFAULT '',
+  keywords TEXT NOT NULL DEFAULT '',
+  fujianname TEXT NOT NULL DEFAULT '',
+  psotype TEXT NOT NULL DEFAULT '',
+  psodata BLOB,
+  name_hg TEXT NOT NULL DEFAULT '',
+  hegaoname TEXT NOT NULL DEFAULT '',
+  name_sh TEXT NOT NULL DEFAULT '',
+  name_hq TEXT NOT NULL DEFAULT '',
+  name_qf TEXT NOT NULL DEFAULT '',
+  name_correct TEXT NOT NULL DEFAULT '',
+  name_print TEXT NOT NULL DEFAULT '',
+  donetime TEXT,
+  status TEXT NOT NULL DEFAULT '0'
+);
+
+CREATE TABLE shouwen (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  swid TEXT NOT NULL DEFAULT '',
+  wenhao TEXT NOT NULL DEFAULT '',
+  miji TEXT NOT NULL DEFAULT '',
+  huanji TEXT NOT NULL DEFAULT '',
+  title TEXT NOT NULL DEFAULT '',
+  keyword TEXT NOT NULL DEFAULT '',
+  documentname TEXT NOT NULL DEFAULT '',
+  filedata BLOB,
+  filetype TEXT NOT NULL DEFAULT '',
+  arrivetime TEXT NOT NULL DEFAULT '',
+  writetime TEXT NOT NULL DEFAULT '',
+  fromdep TEXT NOT NULL DEFAULT '',
+  writeid TEXT NOT NULL DEFAULT '',
+  writename TEXT NOT NULL DEFAULT '',
+  copy TEXT NOT NULL DEFAULT '',
+  plist TEXT NOT NULL DEFAULT '',
+  draftime TEXT,
+  name_nb TEXT NOT NULL DEFAULT ''
+);
+
+CREATE TABLE swflow (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  flowid INTEGER NOT NULL,
+  handlename TEXT NOT NULL DEFAULT '',
+  handleid TEXT NOT NULL DEFAULT '',
+  nextid TEXT NOT NULL DEFAULT '',
+  handletime TEXT,
+  ipaddress TEXT NOT NULL DEFAULT '',
+  remark TEXT NOT NULL DEFAULT '',
+  handletype TEXT NOT NULL DEFAULT '',
+  nexttype TEXT NOT NULL DEFAULT ''
+);
+CREATE INDEX swflow_flow ON swflow(flowid);
+
+CREATE TABLE temple (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  filename TEXT NOT NULL DEFAULT '',
+  filedata BLOB,
+  fileindex INTEGER NOT NULL DEFAULT 0,
+  wtime TEXT,
+  ipaddress TEXT NOT NULL DEFAULT '',
+  userid TEXT NOT NULL DEFAULT ''
+);
+
+CREATE TABLE personplan (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  uid TEXT NOT NULL DEFAULT '',
+  content TEXT NOT NULL DEFAULT '',
+  plandate TEXT NOT NULL DEFAULT '',
+  plantime TEXT NOT NULL DEFAULT '',
+  remindtime TEXT NOT NULL DEFAULT '',
+  remind INTEGER NOT NULL DEFAULT 0
+);
+CREATE INDEX personplan_uid ON personplan(uid, plandate);
+
+CREATE TABLE phone (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  userid TEXT NOT NULL DEFAULT '',
+  username TEXT NOT NULL DEFAULT '',
+  name TEXT NOT NULL DEFAULT '',
+  mobilephone TEXT NOT NULL DEFAULT '',
+  telephone TEXT NOT NULL DEFAULT '',
+  email TEXT NOT NULL DEFAULT '',
+  company TEXT NOT NULL DEFAULT '',
+  address TEXT NOT NULL DEFAULT '',
+  postcode TEXT NOT NULL DEFAULT '',
+  work TEXT NOT NULL DEFAULT '',
+  fax TEXT NOT NULL DEFAULT '',
+  remark TEXT NOT NULL DEFAULT ''
+);
+
+-- Media ids are assigned by the pages (largest id plus one).
+CREATE TABLE share (
+  id INTEGER PRIMARY KEY,
+  title TEXT NOT NULL DEFAULT '',
+  content TEXT NOT NULL DEFAULT '',
+  isshare TEXT NOT NULL DEFAULT '',
+  savedate TEXT,
+  ipaddress TEXT NOT NULL DEFAULT '',
+  type TEXT NOT NULL DEFAULT '',
+  uid TEXT NOT NULL DEFAULT '',
+  username TEXT NOT NULL DEFAULT ''
+);
+
+CREATE TABLE sharepic (
+  id INTEGER PRIMARY KEY,
+  shareid TEXT NOT NULL DEFAULT ''
+);
+
+CREATE TABLE mail (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  topeopleid TEXT NOT NULL DEFAULT '',
+  topeople TEXT NOT NULL DEFAULT '',
+  title TEXT NOT NULL DEFAULT '',
+  text TEXT NOT NULL DEFAULT '',
+  mailtime TEXT,
+  senderid TEXT NOT NULL DEFAULT '',
+  sendername TEXT NOT NULL DEFAULT '',
+  ipaddress TEXT NOT NULL DEFAULT '',
+  fjlist TEXT NOT NULL DEFAULT '',
+  status INTEGER NOT NULL DEFAULT 0
+);
+CREATE INDEX mail_to ON mail(topeopleid, status);
+
+CREATE TABLE mailfj (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  status INTEGER NOT NULL DEFAULT 0,
+  mailid TEXT NOT NULL DEFAULT '',
+  filename TEXT NOT NULL DEFAULT '',
+  filesize INTEGER NOT NULL DEFAULT 0,
+  filedata BLOB,
+  uid TEXT NOT NULL DEFAULT '',
+  uploadtime TEXT
+);
+CREATE INDEX mailfj_mailid ON mailfj(mailid);
+
+CREATE TABLE lawinfo (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  lawno TEXT NOT NULL DEFAULT '',
+  lawtitle TEXT NOT NULL DEFAULT '',
+  jztype TEXT NOT NULL DEFAULT '',
+  flbmtype TEXT NOT NULL DEFAULT '',
+  judgeperiod TEXT NOT NULL DEFAULT '',
+  demandanttm TEXT NOT NULL DEFAULT '',
+  defendanttm TEXT NOT NULL DEFAULT '',
+  needmoney TEXT NOT NULL DEFAULT '',
+  moneytype TEXT NOT NULL DEFAULT '',
+  moneyrate TEXT NOT NULL DEFAULT '',
+  receivedate TEXT NOT NULL DEFAULT '',
+  receivetype TEXT NOT NULL DEFAULT '',
+  proxyrange TEXT NOT NULL DEFAULT '',
+  proxyreason TEXT NOT NULL DEFAULT '',
+  lawdesc TEXT NOT NULL DEFAULT '',
+  lawanalysis TEXT NOT NULL DEFAULT '',
+  lawyerid TEXT NOT NULL DEFAULT '',
+  lawyername TEXT NOT NULL DEFAULT '',
+  writeid TEXT NOT NULL DEFAULT '',
+  writename TEXT NOT NULL DEFAULT '',
+  writetime TEXT,
+  ipaddress TEXT NOT NULL DEFAULT '',
+  status INTEGER NOT NULL DEFAULT 0,
+  closeuid TEXT NOT NULL DEFAULT '',
+  closename TEXT NOT NULL DEFAULT '',
+  closetime TEXT,
+  closeip TEXT NOT NULL DEFAULT ''
+);
+
+CREATE TABLE lawflow (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  lawid INTEGER NOT NULL,
+  lawyerid TEXT NOT NULL DEFAULT '',
+  lawyername TEXT NOT NULL DEFAULT '',
+  handletype INTEGER NOT NULL DEFAULT 0,
+  donedate TEXT,
+  ipaddress TEXT NOT NULL DEFAULT ''
+);
+
+CREATE TABLE lawfj (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  flowid INTEGER NOT NULL DEFAULT 0,
+  filename TEXT NOT NULL DEFAULT '',
+  filedata BLOB
+);
+
+CREATE TABLE lawlinkbook (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  flowid INTEGER NOT NULL,
+  linkname TEXT NOT NULL DEFAULT '',
+  relation TEXT NOT NULL DEFAULT '',
+  mobile TEXT NOT NULL DEFAULT '',
+  companyname TEXT NOT NULL DEFAULT '',
+  "desc" TEXT NOT NULL DEFAULT '',
+  writeid TEXT NOT NULL DEFAULT '',
+  writename TEXT NOT NULL DEFAULT '',
+  adddate TEXT,
+  ipaddress TEXT NOT NULL DEFAULT '',
+  status INTEGER NOT NULL DEFAULT 0
+);
+
+CREATE TABLE lawmoneyflow (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  flowid INTEGER NOT NULL,
+  moneytype TEXT NOT NULL DEFAULT '',
+  moneyamt REAL NOT NULL DEFAULT 0,
+  moneydesc TEXT NOT NULL DEFAULT '',
+  moneydate TEXT NOT NULL DEFAULT '',
+  lawyerid TEXT NOT NULL DEFAULT '',
+  lawyername TEXT NOT NULL DEFAULT '',
+  writeid TEXT NOT NULL DEFAULT '',
+  writename TEXT NOT NULL DEFAULT '',
+  adddate TEXT,
+  status INTEGER NOT NULL DEFAULT 0
+);
+
+CREATE TABLE lawworkflow (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  flowid INTEGER NOT NULL,
+  worktype TEXT NOT NULL DEFAULT '',
+  lawyerid TEXT NOT NULL DEFAULT '',
+  lawyername TEXT NOT NULL DEFAULT '',
+  donedate TEXT NOT NULL DEFAULT '',
+  "desc" TEXT NOT NULL DEFAULT '',
+  writeid TEXT NOT NULL DEFAULT '',
+  writename TEXT NOT NULL DEFAULT '',
+  adddate TEXT,
+  ipaddress TEXT NOT NULL DEFAULT '',
+  status INTEGER NOT NULL DEFAULT 0
+);
+
+CREATE TABLE lawanalysisflow (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  flowid INTEGER NOT NULL,
+  lawyerid TEXT NOT NULL DEFAULT '',
+  lawyername TEXT NOT NULL DEFAULT '',
+  donedate TEXT NOT NULL DEFAULT '',
+  "desc" TEXT NOT NULL DEFAULT '',
+  writeid TEXT NOT NULL DEFAULT '',
+  writename TEXT NOT NULL DEFAULT '',
+  adddate TEXT,
+  ipaddress TEXT NOT NULL DEFAULT '',
+  status INTEGER NOT NULL DEFAULT 0
+);
+)SQL";
+
+struct Migration {
+  int version;
+  std::string_view sql;
+};
+
+const std::vector<Migration>& migrations() {
+  static const std::vector<Migration> list = {{1, kVersion1}};
+  return list;
+}
+
+}  // namespace
+
+int latest_schema_version() { return migrations().back().version; }
+
+int schema_version(db::Connection& conn) {
+  conn.script("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)");
+  std::string v = conn.scalar("SELECT MAX(version) FROM schema_version");
+  return v.empty() ? 0 : std::stoi(v);
+}
+
+int migrate(db::Connection& conn) {
+  int current = schema_version(conn);
+  for (const auto& m : migrations()) {
+    if (m.version <= current) continue;
+    db::Transaction tx(conn);
+    conn.script(m.sql);
+    conn.exec("INSERT INTO schema_version (version) VALUES (?)", {m.version});
+    tx.commit();
+    current = m.version;
+  }
+  return current;
+}
+
+}  // namespace desk::host

@@ -1,0 +1,139 @@
+// The web host without a network: routing, static files, path safety,
+// security headers, the login gate and body limits.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "core/text.h"
+#include "tests/support/testapp.h"
+
+namespace desk {
+namespace {
+
+using testing::Browser;
+using testing::header;
+using testing::TestApp;
+
+TEST(SiteHost, StaticFilesWithTypesAndSecurityHeaders) {
+  TestApp app;
+  app.write_file("default.htm", "<html>login</html>");
+  app.write_file("images/a.gif", "GIF89a");
+  auto r = app.send(app.make("GET", "/tarvo/images/a.gif"));
+  EXPECT_EQ(r.status, 200);
+  EXPECT_EQ(r.body, "GIF89a");
+  EXPECT_EQ(header(r, "Content-Type"), "image/gif");
+  EXPECT_EQ(header(r, "X-Content-Type-Options"), "nosniff");
+  EXPECT_EQ(header(r, "Referrer-Policy"), "same-origin");
+  EXPECT_EQ(header(r, "X-Frame-Options"), "SAMEORIGIN");
+
+  auto again = app.make("GET", "/tarvo/images/a.gif");
+  again.headers.emplace_back("If-None-Match", header(r, "ETag"));
+  EXPECT_EQ(app.send(again).status, 304);
+
+  auto home = app.send(app.make("GET", "/tarvo/"));
+  EXPECT_EQ(home.status, 200);
+  EXPECT_EQ(header(home, "Content-Type"), "text/html; charset=gb2312");
+  EXPECT_EQ(home.body, "<html>login</html>");
+  auto bare = app.send(app.make("GET", "/tarvo"));
+  EXPECT_EQ(bare.status, 301);
+  EXPECT_EQ(header(bare, "Location"), "/tarvo/");
+  EXPECT_EQ(header(bare, "X-Content-Type-Options"), "nosniff");
+}
+
+TEST(SiteHost, NothingOutsideThePublicFolderIsServed) {
+  TestApp app;
+  app.write_file("ok.htm", "ok");
+  app.write_file(".hidden", "x");
+  std::filesystem::create_directories(app.dir().parent_path() / "outside-desktest");
+  {
+    std::ofstream(app.dir().parent_path() / "outside-desktest" / "secret.txt") << "secret";
+  }
+  std::filesystem::create_symlink(app.dir().parent_path() / "outside-desktest", app.dir() / "link");
+  for (const char* target :
+       {"/tarvo/../tarvo/ok.htm", "/tarvo/%2e%2e/outside-desktest/secret.txt",
+        "/tarvo/..%2foutside-desktest%2fsecret.txt", "/tarvo/data/office.db", "/tarvo/DATA/office.db",
+        "/tarvo/app.conf", "/tarvo/.hidden", "/tarvo/link/secret.txt", "/tarvo/..\\app.conf",
+        "/tarvo/%5c..%5capp.conf", "/other/ok.htm", "/tarvo/missing.htm", "/tarvo/nothing.asp"}) {
+    auto r = app.send(app.make("GET", target));
+    EXPECT_TRUE(r.status == 400 || r.status == 404) << target << " -> " << r.status;
+    EXPECT_EQ(r.body.find("secret"), std::string::npos) << target;
+    EXPECT_EQ(r.body.find("SQLite"), std::string::npos) << target;
+  }
+  std::filesystem::remove_all(app.dir().parent_path() / "outside-desktest");
+  EXPECT_EQ(app.send(app.make("GET", "/tarvo/ok.htm")).status, 200);
+}
+
+TEST(SiteHost, MethodsAndForeignOrigins) {
+  TestApp app;
+  app.registry().add_page({"echo.asp", [](asp::ScriptingContext& c) {
+                             c.response().Write(c.request()("a"));
+                           }, asp::Access::open});
+  EXPECT_EQ(app.send(app.make("PUT", "/tarvo/echo.asp")).status, 405);
+  auto foreign = app.make("POST", "/tarvo/echo.asp", "a=1", "application/x-www-form-urlencoded");
+  foreign.headers.emplace_back("Origin", "http://evil.example");
+  EXPECT_EQ(app.send(foreign).status, 403);
+  auto same = app.make("POST", "/tarvo/echo.asp", "a=1", "application/x-www-form-urlencoded");
+  same.headers.emplace_back("Origin", "http://127.0.0.1:8080");
+  auto r = app.send(same);
+  EXPECT_EQ(r.status, 200);
+  EXPECT_EQ(r.body, "1");
+}
+
+TEST(SiteHost, PagesNeedALoginUnlessOpen) {
+  TestApp app;
+  app.registry().add_page({"private.asp", [](asp::ScriptingContext& c) { c.response().Write("p"); }});
+  auto r = app.send(app.make("GET", "/tarvo/private.asp"));
+  EXPECT_EQ(r.status, 302);
+  EXPECT_EQ(header(r, "Location"), "/tarvo/default.htm");
+  EXPECT_EQ(app.send(app.make("GET", "/tarvo/error.asp")).status, 200);
+}
+
+TEST(SiteHost, ChineseTextArrivesIntactBothWays) {
+  TestApp app;
+  app.registry().add_page({"echo.asp", [](asp::ScriptingContext& c) {
+                             c.response().Write("[" + c.request().Form("t") + "|" +
+                                                c.request().QueryString("q") + "]");
+                           }, asp::Access::open});
+  // GB2312 form encoding of 公文, a character outside GB2312 sent as a
+  // numeric reference, and a query in GB2312.
+  std::string body = "t=" + text::url_encode(text::to_gb18030("公文")) + "%26%23131072%3B";
+  auto m = app.make("POST", "/tarvo/echo.asp?q=" + text::url_encode(text::to_gb18030("收文")), body,
+                    "application/x-www-form-urlencoded");
+  auto r = app.send(m);
+  EXPECT_EQ(header(r, "Content-Type"), "text/html; charset=gb2312");
+  EXPECT_EQ(r.body, text::to_gb18030("[公文𠀀|收文]"));
+}
+
+TEST(SiteHost, UploadPagesTakeTheSessionCeilingOthersTheFormLimit) {
+  TestApp app;
+  app.registry().add_page({"up.asp", [](asp::ScriptingContext&) {}, asp::Access::login, true});
+  app.registry().add_page({"form.asp", [](asp::ScriptingContext&) {}});
+  app.add_user("a", "A", "pw");
+  app.db().exec("INSERT INTO sysconfig (type, maxsize, soundpath) VALUES (1, 1234, '')");
+  Browser b(app);
+  ASSERT_TRUE(b.login("a", "pw"));
+  http::Message head = app.make("POST", "/tarvo/up.asp");
+  head.headers.emplace_back("Cookie", std::string(asp::kSessionCookie) + "=" + b.session_token());
+  EXPECT_EQ(app.host().body_limit(head), 1234u);
+  head.target = "/tarvo/form.asp";
+  EXPECT_EQ(app.host().body_limit(head), app.host().form_limit);
+  // Without a session the application's default ceiling applies.
+  EXPECT_EQ(app.host().body_limit(app.make("POST", "/tarvo/up.asp")), 5000000u);
+}
+
+TEST(SiteHost, AFailingPageRollsBackAndShowsAnErrorPage) {
+  TestApp app;
+  app.registry().add_page({"fail.asp", [](asp::ScriptingContext& c) {
+                             db::Transaction tx(c.conn());
+                             c.conn().exec("INSERT INTO depart (depno, depname) VALUES (9, 'x')");
+                             c.response().Write("half");
+                             throw Error(Errc::conflict, "already done");
+                           }, asp::Access::open});
+  auto r = app.send(app.make("GET", "/tarvo/fail.asp"));
+  EXPECT_EQ(r.status, 409);
+  EXPECT_EQ(r.body.find("half"), std::string::npos);
+  EXPECT_EQ(app.db().scalar("SELECT COUNT(*) FROM depart WHERE depno = 9"), "0");
+}
+
+}  // namespace
+}  // namespace desk
