@@ -1,0 +1,7 @@
+#include "server/cases/register.h"
+
+namespace desk::cases {
+
+void register_pages(asp::Registry& registry) {}
+
+}  // namespace desk::cases

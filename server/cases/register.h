@@ -1,0 +1,10 @@
+#pragma once
+
+#include "platform/asp/asp.h"
+
+namespace desk::cases {
+
+// Registers this subsystem's components and hosting pages.
+void register_pages(asp::Registry& registry);
+
+}  // namespace desk::cases

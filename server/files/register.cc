@@ -1,0 +1,7 @@
+#include "server/files/register.h"
+
+namespace desk::files {
+
+void register_pages(asp::Registry& registry) {}
+
+}  // namespace desk::files
