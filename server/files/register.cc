@@ -1,7 +1,11 @@
 #include "server/files/register.h"
 
+#include "server/files/mail_pages.h"
+
 namespace desk::files {
 
-void register_pages(asp::Registry& registry) {}
+void register_pages(asp::Registry& registry) {
+  register_mail_pages(registry);
+}
 
 }  // namespace desk::files

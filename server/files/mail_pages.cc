@@ -1,0 +1,403 @@
+#include "server/files/mail_pages.h"
+
+#include <string>
+#include <string_view>
+
+#include "core/text.h"
+#include "server/files/mail.h"
+#include "server/workflow/picker.h"
+
+namespace desk::files {
+namespace {
+
+using text::html;
+
+// Longest subject shown in the mail box, in characters.
+constexpr std::size_t kBoxTitleChars = 24;
+// Longest attachment file name kept, in characters.
+constexpr std::size_t kFileNameChars = 120;
+
+void open_page(asp::Response& r, std::string_view title) {
+  r.Write("<html><head><title>" + html(title) +
+          "</title><meta http-equiv='Content-Type' content='text/html; charset=gb2312'>"
+          "<link rel='stylesheet' href='apply.css' type='text/css'></head>"
+          "<body leftmargin='0' topmargin='0' marginwidth='0' marginheight='0' "
+          "oncontextmenu='return false'>");
+}
+
+// The page's title bar with the links between the mail pages.
+void title_bar(asp::Response& r, std::string_view title) {
+  r.Write(
+      "<table width='100%' border='0' cellspacing='0' cellpadding='4'><tr>"
+      "<td class='10blue'><b>" +
+      html(title) +
+      "</b></td><td class='10blue' align='right'>"
+      "<a href='mailbox.asp' class='aapply'>收件箱</a>&nbsp;&nbsp;"
+      "<a href='writemail.asp' class='aapply'>写邮件</a></td></tr></table>");
+}
+
+void close_page(asp::Response& r) {
+  r.Write("</body></html>");
+}
+
+// A whole page that only tells the user something.
+void message_page(asp::ScriptingContext& ctx, int status, std::string_view title,
+                  std::string_view message, bool offer_back) {
+  auto& r = ctx.response();
+  r.Clear();
+  r.Status = status;
+  open_page(r, title);
+  title_bar(r, title);
+  r.Write(
+      "<table width='100%' border='0' cellspacing='0' cellpadding='4'>"
+      "<tr><td class='10blue' align='center' height='60'>" +
+      html(message) + "</td></tr><tr><td class='10blue' align='center'>");
+  if (offer_back)
+    r.Write("<a href='javascript:history.go(-1)' class='aapply'>返回修改</a>&nbsp;&nbsp;");
+  r.Write(
+      "<a href='mailbox.asp' class='aapply'>返回收件箱</a>&nbsp;&nbsp;"
+      "<a href='writemail.asp' class='aapply'>写邮件</a></td></tr></table>");
+  close_page(r);
+}
+
+// A short text/plain answer for page script.
+void plain_answer(asp::ScriptingContext& ctx, int status, std::string_view message) {
+  auto& r = ctx.response();
+  r.Clear();
+  r.Status = status;
+  r.ContentType = "text/plain";
+  r.Write(message);
+}
+
+std::string shown_time(const asp::ScriptingContext& ctx, const std::string& stored) {
+  DateTime t;
+  if (DateTime::parse_iso(stored, t)) return ctx.regional().date_time(t);
+  return stored;
+}
+
+std::string size_text(std::int64_t bytes) {
+  if (bytes < 1024) return std::to_string(bytes) + " 字节";
+  return std::to_string((bytes + 1023) / 1024) + " KB";
+}
+
+// Mail body as element text: escaped, line breaks kept.
+std::string body_html(std::string_view body) {
+  std::string escaped = html(body);
+  std::string out;
+  for (std::size_t i = 0; i < escaped.size(); ++i) {
+    char c = escaped[i];
+    if (c == '\r' || c == '\n') {
+      if (c == '\r' && i + 1 < escaped.size() && escaped[i + 1] == '\n') ++i;
+      out += "<br>";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// Byte ceiling of one upload: the session's MaxSize, else the application's.
+std::uint64_t upload_ceiling(asp::ScriptingContext& ctx) {
+  long long max = 0;
+  if (text::parse_int(ctx.session().get("MaxSize"), max) && max >= 0)
+    return static_cast<std::uint64_t>(max);
+  return ctx.config().upload_limit;
+}
+
+// The stored name of an uploaded file: its last path component, without
+// control characters, at most kFileNameChars characters.
+std::string clean_file_name(std::string_view given) {
+  std::size_t slash = given.find_last_of("/\\");
+  if (slash != std::string_view::npos) given.remove_prefix(slash + 1);
+  std::string name = text::trim(text::header_safe(given));
+  return text::char_prefix(name, kFileNameChars);
+}
+
+std::int64_t id_param(asp::ScriptingContext& ctx) {
+  long long id = 0;
+  if (!text::parse_int(ctx.request().QueryString("id"), id) || id <= 0) return 0;
+  return id;
+}
+
+// The unsent attachments of this composing session, with download and remove
+// links; the compose page reloads it after each change.
+std::string attachment_list(asp::ScriptingContext& ctx) {
+  db::Result rows = ctx.conn().query(
+      "SELECT id, filename, filesize FROM mailfj WHERE mailid = ? AND uid = ? AND status = 0 "
+      "ORDER BY id",
+      {compose_key(ctx.session()), ctx.session().get("uid")});
+  if (rows.empty()) return "<span class='10blue'>（无附件）</span>";
+  std::string out = "<table border='0' cellspacing='0' cellpadding='2'>";
+  for (const auto& row : rows) {
+    const std::string id = std::to_string(row.integer("id"));
+    out += "<tr><td class='10blue'><a href='mailfjdown.asp?id=" + id + "' class='aapply'>" +
+           html(row.text("filename")) + "</a></td><td class='10blue'>" +
+           size_text(row.integer("filesize")) +
+           "</td><td class='10blue'><a href='mailfjdel.asp?id=" + id +
+           "' class='aapply' onclick='return delfj(" + id + ")'>删除</a></td></tr>";
+  }
+  out += "</table>";
+  return out;
+}
+
+// Compose page script. Uploads send the file as the whole body; the file name
+// travels in the query with every character outside printable ASCII (and "&")
+// as a numeric character reference, which the server turns back into text
+// whatever code page the query is read in.
+constexpr std::string_view kComposeScript = R"JS(
+function gbtext(r) {
+  return r.arrayBuffer().then(function (b) { return new TextDecoder('gb18030').decode(b); });
+}
+function fjname(n) {
+  return encodeURIComponent(n.replace(/[^\x20-\x25\x27-\x7e]/gu,
+      function (c) { return '&#' + c.codePointAt(0) + ';'; }));
+}
+function reloadfj() {
+  return fetch('writemail.asp?fjlist=1', {credentials: 'same-origin', cache: 'no-store'})
+      .then(gbtext).then(function (t) { document.getElementById('fjlist').innerHTML = t; });
+}
+function uploadfj() {
+  var input = document.getElementById('fjfile');
+  var msg = document.getElementById('fjmsg');
+  var f = input.files && input.files[0];
+  if (!f) { alert('请先选择要上传的文件。'); return; }
+  if (f.size > maxsize) { alert('附件超过了允许的大小。'); return; }
+  msg.innerText = '正在上传……';
+  fetch('mailfj.asp?filename=' + fjname(f.name), {method: 'POST', body: f,
+      credentials: 'same-origin', headers: {'Content-Type': 'application/octet-stream'}})
+    .then(function (r) {
+      return gbtext(r).then(function (t) {
+        if (r.ok && t.indexOf('OK ') === 0) return;
+        var plain = (r.headers.get('Content-Type') || '').indexOf('text/plain') === 0;
+        throw new Error(r.status === 413 ? '附件超过了允许的大小。' : plain ? t : '上传失败。');
+      });
+    })
+    .then(function () { msg.innerText = ''; input.value = ''; return reloadfj(); })
+    .catch(function (e) { msg.innerText = e.message; });
+}
+function delfj(id) {
+  fetch('mailfjdel.asp?id=' + id, {method: 'POST', credentials: 'same-origin'}).then(reloadfj);
+  return false;
+}
+function checkmail() {
+  if (document.form.hiddenselect.value === '') { alert('请选择收件人。'); return false; }
+  return true;
+}
+)JS";
+
+void compose_form(asp::ScriptingContext& ctx) {
+  auto& r = ctx.response();
+  open_page(r, "写邮件");
+  title_bar(r, "写邮件");
+  r.Write(
+      "<table width='100%' border='0' cellspacing='0' cellpadding='4'><tr><td valign='top'>"
+      "<form name='form' method='post' action='writemail.asp' onsubmit='return checkmail()'>"
+      "<table width='100%' border='0' cellspacing='0' cellpadding='4'>"
+      "<tr><td class='10blue' width='60'>收件人：</td><td class='10blue'>"
+      "<input type='text' name='username' size='60' readonly>"
+      "<input type='hidden' name='hiddenselect'> （在右边的成员列表中选择）</td></tr>"
+      "<tr><td class='10blue'>主　题：</td><td><input type='text' name='title' size='60' "
+      "maxlength='200'></td></tr>"
+      "<tr><td class='10blue' valign='top'>内　容：</td><td>"
+      "<textarea name='text' cols='70' rows='14'></textarea></td></tr>"
+      "<tr><td class='10blue' valign='top'>附　件：</td><td class='10blue'><div id='fjlist'>" +
+      attachment_list(ctx) +
+      "</div><input type='file' id='fjfile'> "
+      "<input type='button' value='上传附件' onclick='uploadfj()'> <span id='fjmsg'></span>"
+      "</td></tr>"
+      "<tr><td></td><td><input type='submit' value='发 送'></td></tr>"
+      "</table></form></td><td width='200' valign='top'>");
+  auto picker = ctx.server().CreateObject<workflow::Picker>("deskserver.turnmore");
+  picker->main(ctx.conn());
+  r.Write("</td></tr></table><script language='javascript' src='picker.js'></script>");
+  r.Write("<script language='javascript'>var maxsize=" + std::to_string(upload_ceiling(ctx)) + ";" +
+          std::string(kComposeScript) + "</script>");
+  close_page(r);
+}
+
+void send_mail(asp::ScriptingContext& ctx) {
+  auto writer = ctx.server().CreateObject<WriteMail>("deskserver.writemail");
+  try {
+    writer->main(ctx.conn());
+  } catch (const Error& e) {
+    if (e.code() != Errc::bad_request) throw;
+    message_page(ctx, 400, "写邮件", e.what(), true);
+    return;
+  }
+  message_page(ctx, 200, "写邮件", "邮件已发送", false);
+}
+
+// "writemail.asp": GET shows the compose form (with ?fjlist=1 only the
+// attachment list), POST sends.
+void writemail_page(asp::ScriptingContext& ctx) {
+  if (ctx.request().is_post()) {
+    send_mail(ctx);
+  } else if (ctx.request().QueryString("fjlist") == "1") {
+    ctx.response().Write(attachment_list(ctx));
+  } else {
+    compose_form(ctx);
+  }
+}
+
+// "mailfj.asp?filename=": the request body is one attachment of the message
+// being composed. Answers "OK <id>" as text/plain.
+void mailfj_page(asp::ScriptingContext& ctx) {
+  auto& req = ctx.request();
+  if (!req.is_post()) return plain_answer(ctx, 405, "请用 POST 上传附件。");
+  if (req.TotalBytes() > upload_ceiling(ctx))
+    return plain_answer(ctx, 413, "附件超过了允许的大小。");
+  std::string name = clean_file_name(req.QueryString("filename"));
+  if (name.empty()) return plain_answer(ctx, 400, "没有给出附件的文件名。");
+  auto& s = ctx.session();
+  std::int64_t id = ctx.conn().insert(
+      "INSERT INTO mailfj (status, mailid, filename, filesize, filedata, uid, uploadtime) "
+      "VALUES (0, ?, ?, ?, ?, ?, ?)",
+      {compose_key(s), name, static_cast<long long>(req.TotalBytes()), db::Blob{req.body()},
+       s.get("uid"), ctx.now().iso()});
+  plain_answer(ctx, 200, "OK " + std::to_string(id));
+}
+
+// "mailfjdel.asp?id=": removes one unsent attachment of this composing
+// session. Script posts it and gets text; a plain link returns to the form.
+void mailfjdel_page(asp::ScriptingContext& ctx) {
+  db::ExecResult done =
+      ctx.conn().exec("DELETE FROM mailfj WHERE id = ? AND mailid = ? AND uid = ? AND status = 0",
+                      {id_param(ctx), compose_key(ctx.session()), ctx.session().get("uid")});
+  if (ctx.request().is_post()) {
+    if (done.changes > 0) return plain_answer(ctx, 200, "OK");
+    return plain_answer(ctx, 404, "没有这个附件。");
+  }
+  ctx.response().Redirect("writemail.asp");
+}
+
+// "mailbox.asp": the user's mail, newest first, unread ones marked.
+void mailbox_page(asp::ScriptingContext& ctx) {
+  db::Result rows = ctx.conn().query(
+      "SELECT id, senderid, sendername, title, mailtime, fjlist, status FROM mail "
+      "WHERE topeopleid = ? ORDER BY mailtime DESC, id DESC",
+      {ctx.session().get("uid")});
+  std::size_t unread = 0;
+  for (const auto& row : rows)
+    if (row.integer("status") == 0) ++unread;
+
+  auto& r = ctx.response();
+  open_page(r, "收件箱");
+  title_bar(r, "收件箱");
+  r.Write(
+      "<table width='100%' border='0' cellspacing='0' cellpadding='4'><tr><td class='10blue'>"
+      "共有邮件 <span class='numberbold'>" +
+      std::to_string(rows.size()) + "</span> 封，其中未读 <span class='numberbold'>" +
+      std::to_string(unread) + "</span> 封</td></tr></table>");
+  if (rows.empty()) {
+    r.Write(
+        "<table width='100%' border='0' cellspacing='0' cellpadding='4'><tr>"
+        "<td class='10blue' align='center'>没有邮件。</td></tr></table>");
+    close_page(r);
+    return;
+  }
+  r.Write(
+      "<table width='100%' border='0' cellspacing='1' cellpadding='3'>"
+      "<tr><td class='10blue' width='30'></td><td class='10blue' width='120'><b>发件人</b></td>"
+      "<td class='10blue'><b>主题</b></td><td class='10blue' width='150'><b>时间</b></td></tr>");
+  for (const auto& row : rows) {
+    const bool is_unread = row.integer("status") == 0;
+    std::string sender = row.text("sendername");
+    if (sender.empty()) sender = row.text("senderid");
+    std::string title = text::cut_title(row.text("title"), kBoxTitleChars);
+    if (title.empty()) title = "（无主题）";
+    std::string subject = html(title);
+    if (!row.text("fjlist").empty()) subject += " [附件]";
+    auto bold = [is_unread](const std::string& s) { return is_unread ? "<b>" + s + "</b>" : s; };
+    r.Write("<tr><td class='10blue' align='center'>" +
+            std::string(is_unread ? "<b title='未读'>●</b>" : "") + "</td><td class='10blue'>" +
+            bold(html(sender)) + "</td><td class='10blue'><a href='readmail.asp?id=" +
+            std::to_string(row.integer("id")) + "' class='aapply'>" + bold(subject) +
+            "</a></td><td class='10blue'>" + bold(html(shown_time(ctx, row.text("mailtime")))) +
+            "</td></tr>");
+  }
+  r.Write("</table>");
+  close_page(r);
+}
+
+// "readmail.asp?id=": one mail of which the user is the recipient; reading
+// it marks it read.
+void readmail_page(asp::ScriptingContext& ctx) {
+  auto& conn = ctx.conn();
+  std::int64_t id = id_param(ctx);
+  db::Result found = conn.query(
+      "SELECT topeople, title, text, mailtime, senderid, sendername, fjlist FROM mail "
+      "WHERE id = ? AND topeopleid = ?",
+      {id, ctx.session().get("uid")});
+  if (found.empty()) return message_page(ctx, 404, "阅读邮件", "该邮件不存在或不属于您。", false);
+  const db::Row& mail = found.front();
+  conn.exec("UPDATE mail SET status = 1 WHERE id = ? AND status = 0", {id});
+
+  std::string sender = mail.text("sendername");
+  if (sender.empty()) sender = mail.text("senderid");
+  std::string attachments;
+  for (std::int64_t fjid : parse_id_list(mail.text("fjlist"))) {
+    db::Result fj = conn.query("SELECT filename, filesize FROM mailfj WHERE id = ?", {fjid});
+    if (fj.empty()) continue;
+    attachments += "<a href='mailfjdown.asp?id=" + std::to_string(fjid) + "' class='aapply'>" +
+                   html(fj.front().text("filename")) + "</a> (" +
+                   size_text(fj.front().integer("filesize")) + ")<br>";
+  }
+
+  auto& r = ctx.response();
+  open_page(r, "阅读邮件");
+  title_bar(r, "阅读邮件");
+  std::string out =
+      "<table width='100%' border='0' cellspacing='0' cellpadding='4'>"
+      "<tr><td class='10blue' width='70'>发件人：</td><td class='10blue'>" +
+      html(sender) + "</td></tr><tr><td class='10blue'>收件人：</td><td class='10blue'>" +
+      html(mail.text("topeople")) +
+      "</td></tr><tr><td class='10blue'>时　间：</td><td class='10blue'>" +
+      html(shown_time(ctx, mail.text("mailtime"))) +
+      "</td></tr><tr><td class='10blue'>主　题：</td><td class='10blue'><b>" +
+      html(mail.text("title")) + "</b></td></tr>";
+  if (!attachments.empty())
+    out += "<tr><td class='10blue' valign='top'>附　件：</td><td class='10blue'>" + attachments +
+           "</td></tr>";
+  out += "<tr><td class='10blue' valign='top'>内　容：</td><td class='10blue'>" +
+         body_html(mail.text("text")) + "</td></tr></table>";
+  r.Write(out);
+  close_page(r);
+}
+
+// "mailfjdown.asp?id=": the attachment's bytes, for those allowed to see it.
+void mailfjdown_page(asp::ScriptingContext& ctx) {
+  auto& conn = ctx.conn();
+  std::int64_t id = id_param(ctx);
+  db::Result fj;
+  if (may_download_attachment(conn, id, ctx.session().get("uid")))
+    fj = conn.query("SELECT filename, filedata FROM mailfj WHERE id = ?", {id});
+  if (fj.empty()) return message_page(ctx, 404, "下载附件", "该附件不存在或您无权下载。", false);
+
+  const std::string name = fj.front().text("filename");
+  // The plain parameter carries the name in the site's code page for older
+  // browsers; filename* carries it exactly.
+  std::string plain_name;
+  for (char c : text::to_gb18030(name))
+    if (c != '"' && c != '\\' && c != '\r' && c != '\n') plain_name += c;
+  auto& r = ctx.response();
+  r.Clear();
+  r.ContentType = "application/octet-stream";
+  r.Charset = "";
+  r.AddHeader("Content-Disposition", "attachment; filename=\"" + plain_name +
+                                         "\"; filename*=UTF-8''" + text::url_encode(name));
+  r.BinaryWrite(fj.front()["filedata"].bytes());
+}
+
+}  // namespace
+
+void register_mail_pages(asp::Registry& registry) {
+  registry.add_component<WriteMail>("writemail");
+  registry.add_page({"writemail.asp", writemail_page, asp::Access::login});
+  registry.add_page({"mailfj.asp", mailfj_page, asp::Access::login, true});
+  registry.add_page({"mailfjdel.asp", mailfjdel_page, asp::Access::login});
+  registry.add_page({"mailbox.asp", mailbox_page, asp::Access::login});
+  registry.add_page({"readmail.asp", readmail_page, asp::Access::login});
+  registry.add_page({"mailfjdown.asp", mailfjdown_page, asp::Access::login});
+}
+
+}  // namespace desk::files
