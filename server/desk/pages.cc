@@ -1,0 +1,130 @@
+#include "server/desk/pages.h"
+
+#include "core/text.h"
+#include "server/desk/format.h"
+#include "server/desk/right.h"
+
+namespace desk::deskpages {
+
+namespace {
+
+std::string num(std::int64_t n) {
+  return std::to_string(n);
+}
+
+// Escaped text with its line breaks (CR LF, LF or CR) kept as <br>.
+std::string html_lines(std::string_view s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    char c = s[i];
+    if (c == '\r' || c == '\n') {
+      out += "<br>";
+      if (c == '\r' && i + 1 < s.size() && s[i + 1] == '\n') ++i;
+    } else {
+      out += text::html(std::string_view(&s[i], 1));
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+void right_page(asp::ScriptingContext& ctx) {
+  const std::string& variant = ctx.config().variant;
+  const char* progid = variant == "full"   ? "deskserver.rightfull"
+                       : variant == "simp" ? "deskserver.rightsimp"
+                                           : "deskserver.right";
+  auto right = ctx.server().CreateObject<Right>(progid);
+  right->main(ctx.conn());
+  // The client functions the desk's markup calls.
+  ctx.response().Write("<script language='javascript' src='apply.js'></script>");
+  right->main1(ctx.conn());
+}
+
+void newwork_page(asp::ScriptingContext& ctx) {
+  auto& out = ctx.response();
+  db::Result items = ctx.conn().query(
+      "SELECT id, url, baseid, typed, title, applytime FROM newwork WHERE status = 0 AND "
+      "userid = ? ORDER BY applytime DESC, id DESC",
+      {ctx.session().get("uid")});
+
+  out.Write(list_page_head());
+  out.Write(
+      "<table width='96%' border='0' cellspacing='0' cellpadding='0' align='center' "
+      "class='list'>");
+  out.Write("<tr><td colspan='2' class='listtitle'>待办事宜</td></tr>");
+  out.Write("<tr><td colspan='2' class='10blue'>您共有<font class=numberbold>" +
+            num(static_cast<std::int64_t>(items.size())) + "</font>项待办的工作</td></tr>");
+  out.Write("<tr class='listhead'><td>工作</td><td width='160'>送达时间</td></tr>");
+  for (const auto& row : items) {
+    out.Write("<tr><td class='10blue'><a href='" + text::html(row.text("url")) +
+              "?flowid=" + num(row.integer("baseid")) + "&nwid=" + num(row.integer("id")) +
+              "' class='aapply'>[" + text::html(row.text("typed")) + "]" +
+              text::html(row.text("title")) + "</a></td>");
+    out.Write("<td class='10blue'>" +
+              text::html(regional_date_time(ctx.regional(), row.text("applytime"))) + "</td></tr>");
+  }
+  if (items.empty()) out.Write("<tr><td colspan='2' class='10blue'>您没有待办的工作。</td></tr>");
+  out.Write("</table>");
+  out.Write(kListPageFoot);
+}
+
+void news_page(asp::ScriptingContext& ctx) {
+  auto& out = ctx.response();
+  auto& conn = ctx.conn();
+  long long id = 0;
+  db::Result rows;
+  if (text::parse_int(ctx.request()("id"), id) &&
+      conn.exec("UPDATE news SET clicknum = clicknum + 1 WHERE id = ?", {id}).changes > 0)
+    rows = conn.query("SELECT title, content, clicknum, sendtime FROM news WHERE id = ?", {id});
+
+  out.Write(list_page_head());
+  out.Write(
+      "<table width='96%' border='0' cellspacing='0' cellpadding='0' align='center' "
+      "class='list'>");
+  if (rows.empty()) {
+    out.Status = 404;
+    out.Write("<tr><td class='10blue'>该公告不存在。</td></tr>");
+  } else {
+    const db::Row& row = rows.front();
+    out.Write("<tr><td class='newstitle'>" + text::html(row.text("title")) + "</td></tr>");
+    out.Write("<tr><td class='newstime'>" +
+              text::html(regional_date_time(ctx.regional(), row.text("sendtime"))) + "&nbsp;[" +
+              num(row.integer("clicknum")) + "次]</td></tr>");
+    out.Write("<tr><td class='newsbody'>" + html_lines(row.text("content")) + "</td></tr>");
+  }
+  // In its own window the link closes it; otherwise it leads to all notices.
+  out.Write(
+      "<tr><td align='center' class='9blue'><a href='notice.asp' class='aapply' "
+      "onClick='if (window.opener) { window.close(); return false; } return true;'>"
+      "关闭</a></td></tr></table>");
+  out.Write(kListPageFoot);
+}
+
+void notice_page(asp::ScriptingContext& ctx) {
+  auto& out = ctx.response();
+  db::Result news =
+      ctx.conn().query("SELECT id, title, clicknum, sendtime FROM news ORDER BY id DESC");
+
+  out.Write(list_page_head());
+  out.Write(
+      "<table width='96%' border='0' cellspacing='0' cellpadding='0' align='center' "
+      "class='list'>");
+  out.Write("<tr><td colspan='3' class='listtitle'>公告通知</td></tr>");
+  out.Write(
+      "<tr class='listhead'><td>标题</td><td width='70'>阅读</td>"
+      "<td width='160'>发布时间</td></tr>");
+  for (const auto& row : news) {
+    out.Write("<tr><td class='10blue'><a href='news.asp?id=" + num(row.integer("id")) +
+              "' class='aapply' onClick='return OpenWindows(this.href)'>" +
+              text::html(row.text("title")) + "</a></td>");
+    out.Write("<td class='10blue'>" + num(row.integer("clicknum")) + "次</td>");
+    out.Write("<td class='10blue'>" +
+              text::html(regional_date_time(ctx.regional(), row.text("sendtime"))) + "</td></tr>");
+  }
+  if (news.empty()) out.Write("<tr><td colspan='3' class='10blue'>暂无公告。</td></tr>");
+  out.Write("</table>");
+  out.Write(kListPageFoot);
+}
+
+}  // namespace desk::deskpages
