@@ -1,11 +1,13 @@
 #include "server/files/register.h"
 
+#include "server/files/documents.h"
 #include "server/files/mail_pages.h"
 
 namespace desk::files {
 
 void register_pages(asp::Registry& registry) {
   register_mail_pages(registry);
+  register_document_pages(registry);
 }
 
 }  // namespace desk::files

@@ -1,0 +1,342 @@
+// Hosting pages of document bodies, templates and signature pictures.
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "core/text.h"
+#include "server/files/documents.h"
+#include "server/host/login.h"
+
+namespace desk::files {
+namespace {
+
+using text::html;
+
+void open_page(asp::Response& r, std::string_view title) {
+  r.Write("<html><head><title>" + html(title) +
+          "</title><meta http-equiv='Content-Type' content='text/html; charset=gb2312'>"
+          "<link rel='stylesheet' href='apply.css' type='text/css'></head>"
+          "<body leftmargin='0' topmargin='0' marginwidth='0' marginheight='0' "
+          "oncontextmenu='return false'>");
+}
+
+void title_bar(asp::Response& r, std::string_view title) {
+  r.Write(
+      "<table width='100%' border='0' cellspacing='0' cellpadding='4'><tr>"
+      "<td class='10blue'><b>" +
+      html(title) +
+      "</b></td><td class='10blue' align='right'>"
+      "<a href='templelist.asp' class='aapply'>公文模板</a>&nbsp;&nbsp;"
+      "<a href='mysign.asp' class='aapply'>个人签名</a></td></tr></table>");
+}
+
+void close_page(asp::Response& r) {
+  r.Write("</body></html>");
+}
+
+// A whole page that only tells the user something, with a way back.
+void message_page(asp::ScriptingContext& ctx, int status, std::string_view title,
+                  std::string_view message) {
+  auto& r = ctx.response();
+  r.Clear();
+  r.Status = status;
+  open_page(r, title);
+  title_bar(r, title);
+  r.Write(
+      "<table width='100%' border='0' cellspacing='0' cellpadding='4'>"
+      "<tr><td class='10blue' align='center' height='60'>" +
+      html(message) +
+      "</td></tr><tr><td class='10blue' align='center'>"
+      "<a href='javascript:history.go(-1)' class='aapply'>返回</a></td></tr></table>");
+  close_page(r);
+}
+
+// A short text/plain answer for page script.
+void plain_answer(asp::ScriptingContext& ctx, int status, std::string_view message) {
+  auto& r = ctx.response();
+  r.Clear();
+  r.Status = status;
+  r.ContentType = "text/plain";
+  r.Write(message);
+}
+
+// Stops the page for anyone who is not an administrator.
+void require_admin(asp::ScriptingContext& ctx) {
+  ctx.server().CreateObject<host::CheckPower>("deskserver.checkpower")->main();
+}
+
+std::string shown_time(const asp::ScriptingContext& ctx, const std::string& stored) {
+  DateTime t;
+  if (DateTime::parse_iso(stored, t)) return ctx.regional().date_time(t);
+  return stored;
+}
+
+std::optional<std::int64_t> query_id(asp::ScriptingContext& ctx) {
+  long long id = 0;
+  if (!text::parse_int(ctx.request().QueryString("id"), id) || id <= 0) return std::nullopt;
+  return id;
+}
+
+// A page that only runs its component's main.
+template <class T>
+asp::PageHandler component_page(std::string progid) {
+  return [progid](asp::ScriptingContext& ctx) {
+    ctx.server().CreateObject<T>(progid)->main(ctx.conn());
+  };
+}
+
+// Script of the upload forms: posts the chosen file as the whole body and
+// answers with the HTTP status, or a network failure as status 0.
+constexpr std::string_view kUploadScript = R"JS(
+function rawupload(url, file) {
+  return fetch(url, {method: 'POST', body: file, credentials: 'same-origin',
+      headers: {'Content-Type': 'application/octet-stream'}})
+    .then(function (r) { return r.text().then(function (t) { return {status: r.status, text: t}; }); })
+    .catch(function () { return {status: 0, text: ''}; });
+}
+function uploadmessage(status) {
+  if (status === 413) return '文件超过了允许的大小。';
+  if (status === 409) return '页面内容已过期，请刷新后重试。';
+  return '上传失败，请重试。';
+}
+)JS";
+
+// ---- Templates ------------------------------------------------------------
+
+constexpr std::string_view kTempleScript = R"JS(
+function uploadtemple() {
+  var input = document.getElementById('templefile');
+  var msg = document.getElementById('templemsg');
+  var f = input.files && input.files[0];
+  if (document.form.title.value.replace(/\s/g, '') === '') { alert('请输入模板名称。'); return false; }
+  if (!f) { alert('请选择模板文件。'); return false; }
+  if (f.size === 0) { alert('模板文件是空的。'); return false; }
+  if (f.size > maxsize) { alert('文件超过了允许的大小。'); return false; }
+  msg.innerText = '正在上传……';
+  rawupload('templeup.asp', f).then(function (a) {
+    if (a.status === 200 && a.text.indexOf('OK ') === 0) { document.form.submit(); return; }
+    msg.innerText = uploadmessage(a.status);
+  });
+  return false;
+}
+)JS";
+
+// "templelist.asp": every template with its default marked and a download
+// link; administrators also choose the default and upload new templates.
+void templelist_page(asp::ScriptingContext& ctx) {
+  const bool admin = ctx.session().get("type") == "admin";
+  db::Result rows = ctx.conn().query(
+      "SELECT t.id, t.filename, t.fileindex, t.wtime, t.userid, "
+      "(SELECT name FROM userlist u WHERE u.uid = t.userid ORDER BY u.id LIMIT 1) AS username "
+      "FROM temple t ORDER BY t.id");
+  auto& r = ctx.response();
+  open_page(r, "公文模板");
+  title_bar(r, "公文模板");
+  if (rows.empty()) {
+    r.Write(
+        "<table width='100%' border='0' cellspacing='0' cellpadding='4'><tr>"
+        "<td class='10blue' align='center'>还没有公文模板。</td></tr></table>");
+  } else {
+    r.Write(
+        "<table width='100%' border='0' cellspacing='1' cellpadding='3'>"
+        "<tr><td class='10blue'><b>模板名称</b></td><td class='10blue' width='150'><b>保存时间</b>"
+        "</td><td class='10blue' width='100'><b>保存人</b></td><td class='10blue' width='80'>"
+        "<b>默认模板</b></td><td class='10blue' width='120'><b>操作</b></td></tr>");
+    for (const auto& row : rows) {
+      const std::string id = std::to_string(row.integer("id"));
+      const bool is_default = row.integer("fileindex") == 1;
+      std::string name = row.text("filename");
+      if (name.empty()) name = "（未命名）";
+      std::string who = row.text("username");
+      if (who.empty()) who = row.text("userid");
+      std::string actions = "<a href='loadtemple.asp?id=" + id + "' class='aapply'>下载</a>";
+      if (admin && !is_default)
+        actions += "&nbsp;&nbsp;<a href='templeset.asp?id=" + id + "' class='aapply'>设为默认</a>";
+      r.Write("<tr><td class='10blue'>" + html(name) + "</td><td class='10blue'>" +
+              html(shown_time(ctx, row.text("wtime"))) + "</td><td class='10blue'>" + html(who) +
+              "</td><td class='10blue'>" + std::string(is_default ? "<b>默认</b>" : "") +
+              "</td><td class='10blue'>" + actions + "</td></tr>");
+    }
+    r.Write("</table>");
+  }
+  if (admin) {
+    r.Write(
+        "<form name='form' method='post' action='savetemple.asp' "
+        "onsubmit='return uploadtemple()'>"
+        "<table width='100%' border='0' cellspacing='0' cellpadding='4'>"
+        "<tr><td class='10blue' colspan='2'><b>上传新模板</b></td></tr>"
+        "<tr><td class='10blue' width='80'>模板名称：</td><td class='10blue'>"
+        "<input type='text' name='title' size='40' maxlength='100'></td></tr>"
+        "<tr><td class='10blue'>模板文件：</td><td class='10blue'>"
+        "<input type='file' id='templefile' accept='.doc,.dot,.docx,.dotx,application/msword'>"
+        "</td></tr><tr><td></td><td class='10blue'><input type='submit' value='上传模板'> "
+        "<span id='templemsg'></span></td></tr></table></form>");
+    r.Write("<script language='javascript'>var maxsize=" +
+            std::to_string(upload_ceiling(ctx.session(), ctx.config())) + ";" +
+            std::string(kUploadScript) + std::string(kTempleScript) + "</script>");
+  }
+  close_page(r);
+}
+
+// "templeup.asp": the request body is a new template's document. Creates the
+// template row, names it in Session `templeid` for "savetemple.asp" and
+// answers "OK <id>" as text/plain.
+void templeup_page(asp::ScriptingContext& ctx) {
+  require_admin(ctx);
+  auto& req = ctx.request();
+  if (!req.is_post()) return plain_answer(ctx, 405, "请用 POST 上传模板。");
+  const std::size_t n = req.TotalBytes();
+  if (n > upload_ceiling(ctx.session(), ctx.config()))
+    return plain_answer(ctx, 413, "模板文件超过了允许的大小。");
+  if (n == 0) return plain_answer(ctx, 400, "没有收到模板文件。");
+  std::int64_t id = ctx.conn().insert("INSERT INTO temple (filedata, fileindex) VALUES (?, 0)",
+                                      {db::Blob{req.BinaryRead(n)}});
+  ctx.session().set("templeid", std::to_string(id));
+  plain_answer(ctx, 200, "OK " + std::to_string(id));
+}
+
+// "savetemple.asp": the title form of a template just uploaded.
+void savetemple_page(asp::ScriptingContext& ctx) {
+  require_admin(ctx);
+  ctx.server().CreateObject<SaveTemple>("deskserver.savetemple")->main(ctx.conn());
+  // The component sends the browser on once it has saved; it did not.
+  message_page(ctx, 400, "公文模板", "请输入模板名称。");
+}
+
+// "templeset.asp?id=": makes a template the default.
+void templeset_page(asp::ScriptingContext& ctx) {
+  require_admin(ctx);
+  ctx.server().CreateObject<TempleSet>("deskserver.templeset")->main(ctx.conn());
+  ctx.response().Redirect("templelist.asp");
+}
+
+// ---- Signature pictures ---------------------------------------------------
+
+constexpr std::string_view kSignScript = R"JS(
+function upsign() {
+  var input = document.getElementById('signfile');
+  var msg = document.getElementById('signmsg');
+  var f = input.files && input.files[0];
+  if (!f) { alert('请选择签名图片。'); return; }
+  if (f.size === 0) { alert('图片文件是空的。'); return; }
+  if (f.size > maxsize) { alert('文件超过了允许的大小。'); return; }
+  msg.innerText = '正在上传……';
+  rawupload('upsign.asp?id=' + owner, f).then(function (a) {
+    if (a.status === 200) { location.reload(); return; }
+    msg.innerText = uploadmessage(a.status);
+  });
+}
+)JS";
+
+// "mysign.asp": the user's own signature picture and its upload; sets
+// Session `signid` to the user whose picture an upload replaces. An
+// administrator may pick another user with "?id=" + that user's row id.
+void mysign_page(asp::ScriptingContext& ctx) {
+  auto& conn = ctx.conn();
+  auto& s = ctx.session();
+  const bool admin = s.get("type") == "admin";
+  constexpr std::string_view kColumns =
+      "SELECT id, uid, name, signature IS NOT NULL AS hassign FROM userlist ";
+  db::Result found;
+  std::optional<std::int64_t> chosen = admin ? query_id(ctx) : std::nullopt;
+  if (chosen)
+    found = conn.query(std::string(kColumns) + "WHERE id = ?", {*chosen});
+  else
+    found = conn.query(std::string(kColumns) + "WHERE uid = ? ORDER BY id LIMIT 1", {s.get("uid")});
+  if (found.empty()) return message_page(ctx, 404, "个人签名", "没有这个用户。");
+  const db::Row& owner = found.front();
+  const std::string owner_id = std::to_string(owner.integer("id"));
+  const bool own = owner.text("uid") == s.get("uid");
+  s.set("signid", owner.text("uid"));
+
+  auto& r = ctx.response();
+  open_page(r, "个人签名");
+  title_bar(r, "个人签名");
+  r.Write("<table width='100%' border='0' cellspacing='0' cellpadding='4'>");
+  if (admin) {
+    db::Result users = conn.query("SELECT id, uid, name FROM userlist ORDER BY depid, id");
+    std::string options;
+    for (const auto& u : users) {
+      const std::string id = std::to_string(u.integer("id"));
+      options += "<option value='" + id + "'" + (id == owner_id ? " selected" : "") + ">" +
+                 html(u.text("name")) + " (" + html(u.text("uid")) + ")</option>";
+    }
+    r.Write(
+        "<tr><td class='10blue' width='80'>选择用户：</td><td class='10blue'>"
+        "<select name='who' onchange=\"location='mysign.asp?id='+this.value\">" +
+        options + "</select></td></tr>");
+  }
+  r.Write("<tr><td class='10blue' width='80'>用　户：</td><td class='10blue'>" +
+          html(owner.text("name")) + " (" + html(owner.text("uid")) +
+          ")</td></tr>"
+          "<tr><td class='10blue' valign='top'>签名图片：</td><td class='10blue'>");
+  if (owner.integer("hassign")) {
+    r.Write("<img src='showbig.asp?id=" + owner_id + "' border='0' alt='签名图片'>");
+    if (own) r.Write("<br><a href='loadsignature.asp' class='aapply'>下载签名图片</a>");
+  } else {
+    r.Write("尚未上传签名图片。");
+  }
+  r.Write(
+      "</td></tr><tr><td class='10blue'>上传图片：</td><td class='10blue'>"
+      "<input type='file' id='signfile' accept='image/jpeg'> "
+      "<input type='button' value='上传签名图片' onclick='upsign()'> "
+      "<span id='signmsg'></span><br>请上传 JPEG 格式的图片；新图片将替换原有的签名图片。"
+      "</td></tr></table>");
+  r.Write("<script language='javascript'>var maxsize=" +
+          std::to_string(upload_ceiling(s, ctx.config())) + ";var owner=" + owner_id + ";" +
+          std::string(kUploadScript) + std::string(kSignScript) + "</script>");
+  close_page(r);
+}
+
+// "upsign.asp[?id=]": the request body is the picture of Session `signid`.
+// The signature page names the user row it shows; when that is no longer
+// the user in the Session (another page picked someone else since), nothing
+// is stored.
+void upsign_page(asp::ScriptingContext& ctx) {
+  if (!ctx.request().QueryString("id").empty()) {
+    std::optional<std::int64_t> id = query_id(ctx);
+    std::string uid;
+    if (id) uid = ctx.conn().scalar("SELECT uid FROM userlist WHERE id = ?", {*id});
+    if (uid.empty() || uid != ctx.session().get("signid"))
+      return plain_answer(ctx, 409, "页面内容已过期，请刷新后重试。");
+  }
+  ctx.server().CreateObject<UpSign>("deskserver.upsign")->main(ctx.conn());
+}
+
+}  // namespace
+
+void register_document_pages(asp::Registry& registry) {
+  registry.add_component<LoadTemple>("loadtemple");
+  registry.add_component<LoadHg>("loadhg");
+  registry.add_component<LoadPso>("loadpso");
+  registry.add_component<LoadSignature>("loadsignature");
+  registry.add_component<SaveTemple>("savetemple");
+  registry.add_component<SaveDoc>("savedoc");
+  registry.add_component<SwPso>("swpso");
+  registry.add_component<SwLoad>("swload");
+  registry.add_component<UpSign>("upsign");
+  registry.add_component<TempleSet>("templeset");
+  registry.add_component<ShowBig>("showbig");
+  registry.add_component<ShowSign>("showsign");
+
+  registry.add_page({"loadtemple.asp", component_page<LoadTemple>("deskserver.loadtemple")});
+  registry.add_page({"loadhg.asp", component_page<LoadHg>("deskserver.loadhg")});
+  registry.add_page({"loadpso.asp", component_page<LoadPso>("deskserver.loadpso")});
+  registry.add_page({"swload.asp", component_page<SwLoad>("deskserver.swload")});
+  registry.add_page(
+      {"loadsignature.asp", component_page<LoadSignature>("deskserver.loadsignature")});
+  registry.add_page({"showbig.asp", component_page<ShowBig>("deskserver.showbig")});
+  registry.add_page({"showsign.asp", component_page<ShowSign>("deskserver.showsign")});
+  registry.add_page(
+      {"savedoc.asp", component_page<SaveDoc>("deskserver.savedoc"), asp::Access::login, true});
+  registry.add_page(
+      {"swpso.asp", component_page<SwPso>("deskserver.swpso"), asp::Access::login, true});
+  registry.add_page({"upsign.asp", upsign_page, asp::Access::login, true});
+  registry.add_page({"savetemple.asp", savetemple_page, asp::Access::login});
+  registry.add_page({"templeset.asp", templeset_page, asp::Access::login});
+  registry.add_page({"templeup.asp", templeup_page, asp::Access::login, true});
+  registry.add_page({"templelist.asp", templelist_page, asp::Access::login});
+  registry.add_page({"mysign.asp", mysign_page, asp::Access::login});
+}
+
+}  // namespace desk::files

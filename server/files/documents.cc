@@ -1,0 +1,308 @@
+#include "server/files/documents.h"
+
+#include <optional>
+#include <vector>
+
+#include "core/text.h"
+#include "server/workflow/flow.h"
+
+namespace desk::files {
+namespace {
+
+constexpr std::string_view kDownloadType = "application/x-msdownload";
+
+// The whole number a request or Session value holds; nullopt for anything
+// else, including the empty text.
+std::optional<std::int64_t> whole_number(std::string_view s) {
+  long long n = 0;
+  if (!text::parse_int(s, n)) return std::nullopt;
+  return n;
+}
+
+bool is_admin(const asp::Session& session) {
+  return session.get("type") == "admin";
+}
+
+// Pages of the pending items that work on an outgoing document: the step
+// pages (codes 1-6) and redrafting.
+std::vector<std::string> fawen_item_urls() {
+  std::vector<std::string> urls;
+  for (int code = workflow::kVerification; code <= workflow::kRegistration; ++code)
+    if (const workflow::Step* step = workflow::find_step(code)) urls.emplace_back(step->item.url);
+  urls.emplace_back(workflow::kRedraftItem.url);
+  return urls;
+}
+
+// Sends `bytes` as the whole response. `disposition` "" sends no
+// Content-Disposition; `with_length` adds Content-Length and the UTF-8
+// character set.
+void send_file(asp::Response& r, std::string_view bytes, std::string_view disposition,
+               std::string_view content_type, bool with_length) {
+  r.Clear();
+  if (!disposition.empty()) r.AddHeader("Content-Disposition", disposition);
+  if (with_length) {
+    r.AddHeader("Content-Length", std::to_string(bytes.size()));
+    r.Charset = "UTF-8";
+  }
+  r.ContentType = std::string(content_type);
+  r.BinaryWrite(bytes);
+}
+
+// The raw body of an upload, after the ceiling check; "" for an empty body.
+std::string read_upload(asp::Request& req, const asp::Session& session,
+                        const asp::AppConfig& config) {
+  const std::size_t n = req.TotalBytes();
+  if (n > upload_ceiling(session, config))
+    throw Error(Errc::too_large, "upload of " + std::to_string(n) + " bytes over the ceiling");
+  return req.BinaryRead(n);
+}
+
+}  // namespace
+
+bool may_read_fawen(db::Connection& conn, std::int64_t fawen_id, const asp::Session& session) {
+  if (is_admin(session)) return true;
+  if (session.get(kFawenUploadKey) == std::to_string(fawen_id)) return true;
+  const std::string uid = session.get("uid");
+  if (uid.empty()) return false;
+  db::Params params{fawen_id, uid, fawen_id, uid, fawen_id, uid};
+  std::string items = "SELECT 1 FROM newwork WHERE baseid = ? AND userid = ? AND url IN (";
+  bool first = true;
+  for (std::string& url : fawen_item_urls()) {
+    items += first ? "?" : ", ?";
+    first = false;
+    params.emplace_back(std::move(url));
+  }
+  items += ")";
+  const std::string sql =
+      "SELECT 1 FROM fawen WHERE id = ? AND writeid = ? "
+      "UNION ALL SELECT 1 FROM workflow WHERE flowid = ? AND handleid = ? "
+      "UNION ALL " +
+      items + " LIMIT 1";
+  return !conn.query(sql, params).empty();
+}
+
+bool may_read_shouwen(db::Connection& conn, std::int64_t shouwen_id, const asp::Session& session) {
+  if (is_admin(session)) return true;
+  if (session.get(kShouwenUploadKey) == std::to_string(shouwen_id)) return true;
+  const std::string uid = session.get("uid");
+  if (uid.empty()) return false;
+  return !conn.query(
+                  "SELECT 1 FROM shouwen WHERE id = ? AND writeid = ? "
+                  "UNION ALL SELECT 1 FROM swflow WHERE flowid = ? AND handleid = ? "
+                  "UNION ALL SELECT 1 FROM newwork WHERE baseid = ? AND userid = ? AND url = ? "
+                  "LIMIT 1",
+                  {shouwen_id, uid, shouwen_id, uid, shouwen_id, uid,
+                   std::string(workflow::kInstructionItem.url)})
+              .empty();
+}
+
+std::string attachment_disposition(std::string_view name, std::string_view fallback) {
+  std::size_t slash = name.find_last_of("/\\");
+  if (slash != std::string_view::npos) name.remove_prefix(slash + 1);
+  std::string clean;
+  for (unsigned char c : name)
+    if (c >= 0x20 && c != 0x7F && c != '"' && c != '\\' && c != ';') clean += static_cast<char>(c);
+  clean = text::trim(clean);
+  if (clean.empty()) clean = std::string(fallback);
+  // The site's code page for browsers that read the plain parameter in it;
+  // a character that does not convert becomes '?', never a delimiter.
+  return "attachment;filename=" + text::to_gb18030(clean) + ";filename*=UTF-8''" +
+         text::url_encode(clean);
+}
+
+std::uint64_t upload_ceiling(const asp::Session& session, const asp::AppConfig& config) {
+  long long max = 0;
+  if (text::parse_int(session.get("MaxSize"), max) && max >= 0)
+    return static_cast<std::uint64_t>(max);
+  return config.upload_limit;
+}
+
+// ---- Downloads ------------------------------------------------------------
+
+void LoadTemple::main(db::Connection& conn) {
+  std::optional<std::int64_t> id = whole_number(request()("id"));
+  if (!id) throw Error(Errc::bad_request, "template id is not a number");
+  db::Result rows = conn.query("SELECT filedata, filename FROM temple WHERE id = ?", {*id});
+  if (rows.empty()) throw Error(Errc::not_found, "no template " + std::to_string(*id));
+  send_file(response(), rows.front()["filedata"].bytes(), "attachment;filename=temp.doc",
+            kDownloadType, true);
+  ctx().close_connection();
+}
+
+void LoadHg::main(db::Connection& conn) {
+  std::optional<std::int64_t> id = whole_number(session().get("fawenid"));
+  db::Result rows;
+  if (id) rows = conn.query("SELECT filedata, documentname FROM fawen WHERE id = ?", {*id});
+  if (rows.empty()) throw Error(Errc::not_found, "no outgoing document in the session");
+  if (!may_read_fawen(conn, *id, session()))
+    throw Error(Errc::forbidden, "outgoing document " + std::to_string(*id) + " is not the user's");
+  const db::Row& row = rows.front();
+  send_file(response(), row["filedata"].bytes(),
+            attachment_disposition(row.text("documentname"), "document.doc"), kDownloadType, true);
+  ctx().close_connection();
+}
+
+void LoadPso::main(db::Connection& conn) {
+  std::optional<std::int64_t> id = whole_number(session().get("fawenid"));
+  std::optional<db::Row> row;
+  try {
+    if (id) {
+      db::Result rows =
+          conn.query("SELECT psodata, psotype, fujianname FROM fawen WHERE id = ?", {*id});
+      if (!rows.empty() && !rows.front()["psodata"].is_null()) row = rows.front();
+    }
+  } catch (const Error&) {
+    row.reset();
+  }
+  if (!row) {
+    ctx().close_connection();
+    response().Redirect("error.asp");
+    response().End();
+  }
+  if (!may_read_fawen(conn, *id, session()))
+    throw Error(Errc::forbidden, "outgoing document " + std::to_string(*id) + " is not the user's");
+  send_file(response(), (*row)["psodata"].bytes(),
+            attachment_disposition(row->text("fujianname"), "attachment"), kDownloadType, true);
+  ctx().close_connection();
+}
+
+void SwLoad::main(db::Connection& conn) {
+  std::optional<std::int64_t> id = whole_number(session().get("shouwenid"));
+  std::optional<db::Row> row;
+  try {
+    if (id) {
+      db::Result rows =
+          conn.query("SELECT filedata, filetype, documentname FROM shouwen WHERE id = ?", {*id});
+      if (!rows.empty()) row = rows.front();
+    }
+  } catch (const Error&) {
+    row.reset();
+  }
+  if (!row) {
+    ctx().close_connection();
+    response().Redirect("error.asp");
+    response().End();
+  }
+  if (!may_read_shouwen(conn, *id, session()))
+    throw Error(Errc::forbidden, "incoming document " + std::to_string(*id) + " is not the user's");
+  send_file(response(), (*row)["filedata"].bytes(),
+            attachment_disposition(row->text("documentname"), "document.doc"), kDownloadType, true);
+  ctx().close_connection();
+}
+
+void LoadSignature::main(db::Connection& conn) {
+  db::Result rows = conn.query(
+      "SELECT signature FROM userlist WHERE uid = ? AND signature IS NOT NULL ORDER BY id LIMIT 1",
+      {session().get("uid")});
+  if (rows.empty()) throw Error(Errc::not_found, "the user has no signature picture");
+  send_file(response(), rows.front()["signature"].bytes(), "attachment;filename=signature.jpg",
+            kDownloadType, true);
+  ctx().close_connection();
+}
+
+namespace {
+
+// The signature picture of the user row a request `id` names; nullopt when
+// `id` is empty. Error(bad_request) for a non-number, Error(not_found) when
+// the row or its picture is missing.
+std::optional<std::string> signature_by_row(db::Connection& conn, const std::string& given) {
+  if (given.empty()) return std::nullopt;
+  std::optional<std::int64_t> id = whole_number(given);
+  if (!id) throw Error(Errc::bad_request, "user row id is not a number");
+  db::Result rows =
+      conn.query("SELECT signature FROM userlist WHERE id = ? AND signature IS NOT NULL", {*id});
+  if (rows.empty()) throw Error(Errc::not_found, "no signature picture for row " + given);
+  return rows.front()["signature"].bytes();
+}
+
+}  // namespace
+
+void ShowBig::main(db::Connection& conn) {
+  std::optional<std::string> picture = signature_by_row(conn, request()("id"));
+  if (!picture) return;
+  send_file(response(), *picture, "attachment;filename=sign.jpg", "image/JPEG", true);
+  ctx().close_connection();
+}
+
+void ShowSign::main(db::Connection& conn) {
+  std::optional<std::string> picture = signature_by_row(conn, request()("id"));
+  if (!picture) return;
+  // The bytes go out under a page type; as a page they get a unique origin
+  // and may neither run script nor load anything.
+  response().AddHeader("Content-Security-Policy", "sandbox; default-src 'none'");
+  send_file(response(), *picture, "", "text/html", false);
+  ctx().close_connection();
+}
+
+// ---- Uploads --------------------------------------------------------------
+
+void SaveDoc::main(db::Connection& conn) {
+  std::string body = read_upload(request(), session(), ctx().config());
+  if (!body.empty()) {
+    std::int64_t id = conn.insert("INSERT INTO fawen (filetype, filedata) VALUES (?, ?)",
+                                  {"doc", db::Blob{std::move(body)}});
+    session().set("fawenid", std::to_string(id));
+    session().set(kFawenUploadKey, std::to_string(id));
+  }
+  ctx().close_connection();
+}
+
+void SwPso::main(db::Connection& conn) {
+  std::string body = read_upload(request(), session(), ctx().config());
+  if (!body.empty()) {
+    std::int64_t id =
+        conn.insert("INSERT INTO shouwen (filedata) VALUES (?)", {db::Blob{std::move(body)}});
+    session().set("shouwenid", std::to_string(id));
+    session().set(kShouwenUploadKey, std::to_string(id));
+  }
+  ctx().close_connection();
+}
+
+void UpSign::main(db::Connection& conn) {
+  std::string body = read_upload(request(), session(), ctx().config());
+  if (!body.empty()) {
+    const std::string owner = session().get("signid");
+    if (owner.empty()) throw Error(Errc::not_found, "no signature owner in the session");
+    if (owner != session().get("uid") && !is_admin(session()))
+      throw Error(Errc::forbidden, "only an administrator sets another user's signature");
+    db::ExecResult done = conn.exec("UPDATE userlist SET signature = ? WHERE uid = ?",
+                                    {db::Blob{std::move(body)}, owner});
+    if (done.changes == 0) throw Error(Errc::not_found, "no user " + owner);
+  }
+  ctx().close_connection();
+}
+
+// ---- Templates ------------------------------------------------------------
+
+void SaveTemple::main(db::Connection& conn) {
+  const std::string title = request()("title");
+  if (title.empty()) return;
+  std::optional<std::int64_t> id = whole_number(session().get("templeid"));
+  if (!id) throw Error(Errc::not_found, "no template in the session");
+  db::ExecResult done =
+      conn.exec("UPDATE temple SET wtime = ?, ipaddress = ?, filename = ?, userid = ? WHERE id = ?",
+                {now().iso(), remote_addr(), title, session().get("uid"), *id});
+  if (done.changes == 0) throw Error(Errc::not_found, "no template " + std::to_string(*id));
+  ctx().close_connection();
+  response().Redirect("templelist.asp");
+  response().End();
+}
+
+void TempleSet::main(db::Connection& conn) {
+  const std::string given = request()("id");
+  if (given.empty()) return;
+  std::optional<std::int64_t> id = whole_number(given);
+  if (!id) throw Error(Errc::bad_request, "template id is not a number");
+  {
+    db::Transaction tx(conn);
+    conn.exec("UPDATE temple SET fileindex = 0 WHERE fileindex <> 0");
+    if (conn.exec("UPDATE temple SET fileindex = 1 WHERE id = ?", {*id}).changes == 0)
+      throw Error(Errc::not_found, "no template " + given);
+    tx.commit();
+  }
+  ctx().close_connection();
+  response().Redirect("templelist.asp");
+  response().End();
+}
+
+}  // namespace desk::files
