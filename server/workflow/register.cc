@@ -2,7 +2,10 @@
 
 #include <memory>
 
+#include "server/workflow/fawen_pages.h"
 #include "server/workflow/picker.h"
+#include "server/workflow/shouwen_pages.h"
+#include "server/workflow/tracking_pages.h"
 
 namespace desk::workflow {
 
@@ -13,6 +16,9 @@ void register_pages(asp::Registry& registry) {
     registry.add_component(name, [] { return std::make_unique<Picker>("TurnGreen"); });
   for (const char* name : {"turnmore", "turnmorefawen", "turnmoreshouwen"})
     registry.add_component(name, [] { return std::make_unique<Picker>("TurnMore"); });
+  register_fawen_pages(registry);
+  register_shouwen_pages(registry);
+  register_tracking_pages(registry);
 }
 
 }  // namespace desk::workflow

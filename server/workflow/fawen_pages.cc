@@ -1,0 +1,570 @@
+#include "server/workflow/fawen_pages.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/text.h"
+#include "server/workflow/approval.h"
+#include "server/workflow/docview.h"
+#include "server/workflow/fawen.h"
+#include "server/workflow/flow.h"
+#include "server/workflow/picker.h"
+
+namespace desk::workflow {
+namespace {
+
+using text::html;
+
+// ---- Page frame -------------------------------------------------------------
+
+void open_page(asp::Response& r, std::string_view title) {
+  r.Write("<html><head><title>" + html(title) +
+          "</title><meta http-equiv='Content-Type' content='text/html; charset=gb2312'>"
+          "<link rel='stylesheet' href='apply.css' type='text/css'></head>"
+          "<body leftmargin='0' topmargin='0' marginwidth='0' marginheight='0' "
+          "oncontextmenu='return false'>");
+}
+
+void close_page(asp::Response& r) {
+  r.Write("</body></html>");
+}
+
+void title_bar(asp::Response& r, std::string_view title) {
+  r.Write(
+      "<table width='100%' border='0' cellspacing='0' cellpadding='4'><tr>"
+      "<td class='10blue'><b>" +
+      html(title) +
+      "</b></td><td class='10blue' align='right'>"
+      "<a href='right.asp' class='aapply'>返回桌面</a></td></tr></table>");
+}
+
+// A whole page that tells the user the outcome of a post.
+void message_page(asp::ScriptingContext& ctx, int status, std::string_view title,
+                  std::string_view message, bool offer_back) {
+  auto& r = ctx.response();
+  r.Clear();
+  r.Status = status;
+  open_page(r, title);
+  title_bar(r, title);
+  r.Write(
+      "<table width='100%' border='0' cellspacing='0' cellpadding='4'>"
+      "<tr><td class='10blue' align='center' height='60'>" +
+      html(message) + "</td></tr><tr><td class='10blue' align='center'>");
+  if (offer_back)
+    r.Write("<a href='javascript:history.go(-1)' class='aapply'>返回</a>&nbsp;&nbsp;");
+  r.Write("<a href='right.asp' class='aapply'>返回桌面</a></td></tr></table>");
+  close_page(r);
+}
+
+// A short text/plain answer for page script.
+void plain_answer(asp::ScriptingContext& ctx, int status, std::string_view message) {
+  auto& r = ctx.response();
+  r.Clear();
+  r.Status = status;
+  r.ContentType = "text/plain";
+  r.Write(message);
+}
+
+bool is_refusal(Errc code) {
+  return code == Errc::bad_request || code == Errc::conflict || code == Errc::not_found ||
+         code == Errc::forbidden;
+}
+
+// Runs a component's main(conn). A refusal becomes a message page; returns
+// true when the step was saved (no refusal, no redirect).
+template <class T>
+bool run_step(asp::ScriptingContext& ctx, std::string_view progid, std::string_view title) {
+  auto component = ctx.server().CreateObject<T>(progid);
+  try {
+    component->main(ctx.conn());
+  } catch (const Error& e) {
+    if (!is_refusal(e.code())) throw;
+    message_page(ctx, http_status(e.code()), title, e.what(), true);
+    return false;
+  }
+  return !ctx.response().redirected();
+}
+
+// Byte ceiling of one upload: the session's MaxSize, else the application's.
+std::uint64_t upload_ceiling(asp::ScriptingContext& ctx) {
+  long long max = 0;
+  if (text::parse_int(ctx.session().get("MaxSize"), max) && max >= 0)
+    return static_cast<std::uint64_t>(max);
+  return ctx.config().upload_limit;
+}
+
+std::int64_t positive(const std::string& posted) {
+  long long v = 0;
+  if (!text::parse_int(posted, v) || v <= 0) return 0;
+  return v;
+}
+
+// The page scripts: the picker, this road's own, and the upload ceiling.
+void page_scripts(asp::ScriptingContext& ctx) {
+  ctx.response().Write(
+      "<script language='javascript'>var maxsize=" + std::to_string(upload_ceiling(ctx)) +
+      ";</script><script language='javascript' src='picker.js'></script>"
+      "<script language='javascript' src='fawen.js'></script>");
+}
+
+void picker(asp::ScriptingContext& ctx, bool several) {
+  auto p = ctx.server().CreateObject<Picker>(several ? "deskserver.turnmorefawen"
+                                                     : "deskserver.turnonefawen");
+  p->main(ctx.conn());
+}
+
+// The display field and the hidden field the picker fills.
+std::string chosen_field() {
+  return "<input type='text' name='username' size='40' readonly class='fileinput'>"
+         "<input type='hidden' name='hiddenselect'> （在右边的成员列表中选择）";
+}
+
+std::string form_row(std::string_view label, std::string_view content) {
+  return "<tr><td class='10blue' width='90' valign='top'>" + std::string(label) +
+         "</td><td class='10blue'>" + std::string(content) + "</td></tr>";
+}
+
+// The next-step choice for the codes `lowest`..`highest`.
+std::string typed_select(int lowest, int highest, int selected) {
+  std::string out = "<select name='typed'>";
+  for (int code = lowest; code <= highest; ++code) {
+    out += "<option value='" + std::to_string(code) + "'";
+    if (code == selected) out += " selected";
+    out += ">" + std::string(find_step(code)->item.typed) + "</option>";
+  }
+  return out + "</select>";
+}
+
+std::string user_name(db::Connection& conn, const std::string& uid) {
+  std::string name = conn.scalar("SELECT name FROM userlist WHERE uid = ?", {uid});
+  return name.empty() ? uid : text::trim(name);
+}
+
+// ---- Step pages -------------------------------------------------------------
+
+// The item a step page was opened with (?flowid=&nwid=): the user's pending
+// item of that document leading to `url`. Shows a message page and returns
+// nullopt otherwise.
+std::optional<Item> opened_item(asp::ScriptingContext& ctx, std::string_view url,
+                                std::string_view title) {
+  std::int64_t flowid = positive(ctx.request().QueryString("flowid"));
+  std::int64_t nwid = positive(ctx.request().QueryString("nwid"));
+  try {
+    return step_item(ctx.conn(), nwid, ctx.session().get("uid"), flowid, url);
+  } catch (const Error& e) {
+    if (!is_refusal(e.code())) throw;
+    message_page(ctx, http_status(e.code()), title, e.what(), false);
+    return std::nullopt;
+  }
+}
+
+// Opens a step page on the item's document: Session `fawenid` names it (for
+// the body and attachment downloads and the send-back), and its view comes
+// first. False after a message page.
+bool begin_step_page(asp::ScriptingContext& ctx, const Item& item, std::string_view title,
+                     std::string_view before = "") {
+  std::optional<std::string> view = fawen_view(ctx.conn(), item.baseid, ctx.regional());
+  if (!view) {
+    message_page(ctx, 404, title, "所办理的公文不存在。", false);
+    return false;
+  }
+  ctx.session().set("fawenid", std::to_string(item.baseid));
+  auto& r = ctx.response();
+  open_page(r, title);
+  title_bar(r, std::string(title) + "：" + item.title);
+  r.Write(std::string(before) +
+          "<table width='100%' border='0' cellspacing='0' cellpadding='4'><tr><td valign='top'>" +
+          *view);
+  return true;
+}
+
+std::string form_open(std::string_view action, const Item& item, std::string_view check) {
+  return "<form name='form' method='post' action='" + std::string(action) + "' onsubmit='return " +
+         std::string(check) + "'><input type='hidden' name='flowid' value='" +
+         std::to_string(item.baseid) + "'><input type='hidden' name='nwid' value='" +
+         std::to_string(item.id) +
+         "'><table width='100%' border='0' cellspacing='0' cellpadding='4'>";
+}
+
+std::string form_close(std::string_view submit) {
+  return form_row("", "<input type='submit' value='" + std::string(submit) + "'>") +
+         "</table></form>";
+}
+
+std::string opinion_box(std::string_view field) {
+  return "<textarea name='" + std::string(field) + "' cols='60' rows='5'></textarea>";
+}
+
+// The send-back form: the reason is appended to the page's own opinion column.
+std::string sendback_form(const Item& item, std::string_view column) {
+  return "<form name='backform' method='post' action='sendback.asp' "
+         "onsubmit='return checkback()'><input type='hidden' name='nwid' value='" +
+         std::to_string(item.id) + "'><input type='hidden' name='backtype' value='" +
+         std::string(column) + "'><table width='100%' border='0' cellspacing='0' cellpadding='4'>" +
+         form_row("退回理由：", "<textarea name='reason' cols='60' rows='3'></textarea>") +
+         form_row("", "<input type='submit' value='退回拟稿人'>") + "</table></form>";
+}
+
+// Closes the document column and writes the right-hand one (a picker, or
+// nothing), then the scripts.
+void end_step_page(asp::ScriptingContext& ctx, std::optional<bool> several) {
+  auto& r = ctx.response();
+  r.Write("</td>");
+  if (several) {
+    r.Write("<td width='200' valign='top'>");
+    picker(ctx, *several);
+    r.Write("</td>");
+  }
+  r.Write("</tr></table>");
+  page_scripts(ctx);
+  close_page(r);
+}
+
+void hegao_page(asp::ScriptingContext& ctx) {
+  if (ctx.request().is_post()) {
+    if (run_step<Hegao>(ctx, "deskserver.hegao", "核稿"))
+      message_page(ctx, 200, "核稿", "公文已发送", false);
+    return;
+  }
+  std::optional<Item> item = opened_item(ctx, "hegao.asp", "核稿");
+  if (!item || !begin_step_page(ctx, *item, "核稿")) return;
+  ctx.response().Write(form_open("hegao.asp", *item, "checkstep(true)") +
+                       form_row("核稿意见：", opinion_box("name_hg")) +
+                       form_row("下 一 步：", typed_select(kVerification, kSignOff, kReview)) +
+                       form_row("处 理 人：", chosen_field()) + form_close("提 交") +
+                       sendback_form(*item, "name_hg"));
+  end_step_page(ctx, false);
+}
+
+// "shenhe.asp": plain review (?flowid=&nwid=), or with &mode=chain the review
+// that starts a countersign chain, posted to "sendhuiqian.asp". Each form has
+// its own picker, so the page shows one of them at a time.
+void shenhe_page(asp::ScriptingContext& ctx) {
+  if (ctx.request().is_post()) {
+    if (run_step<Shenhe>(ctx, "deskserver.shenhe", "审核"))
+      message_page(ctx, 200, "审核", "公文已发送", false);
+    return;
+  }
+  std::optional<Item> item = opened_item(ctx, "shenhe.asp", "审核");
+  if (!item || !begin_step_page(ctx, *item, "审核")) return;
+  std::string link = item_link(*item);
+  auto& r = ctx.response();
+  if (ctx.request().QueryString("mode") == "chain") {
+    std::string users = "<select name='qianfa'><option value=''>（请选择）</option>";
+    for (const db::Row& u : ctx.conn().query("SELECT uid, name FROM userlist ORDER BY uid")) {
+      users += "<option value='" + html(u.text("uid")) + "'>" + html(text::trim(u.text("name"))) +
+               "（" + html(u.text("uid")) + "）</option>";
+    }
+    users += "</select>";
+    r.Write("<p class='10blue'>审核后送会签，最后由签发人签发。&nbsp;<a href='" + html(link) +
+            "' class='aapply'>不需会签，直接审核</a></p>" +
+            form_open("sendhuiqian.asp", *item, "checkchain()") +
+            form_row("审核意见：", opinion_box("name_sh")) +
+            form_row("会 签 人：", chosen_field()) + form_row("签 发 人：", users) +
+            form_close("送会签"));
+    r.Write(sendback_form(*item, "name_sh"));
+    end_step_page(ctx, true);
+    return;
+  }
+  r.Write("<p class='10blue'><a href='" + html(link + "&mode=chain") +
+          "' class='aapply'>审核后送多人会签</a></p>" +
+          form_open("shenhe.asp", *item, "checkstep(true)") +
+          form_row("审核意见：", opinion_box("name_sh")) +
+          form_row("下 一 步：", typed_select(kCountersign, kSignOff, kSignOff)) +
+          form_row("处 理 人：", chosen_field()) + form_close("提 交") +
+          sendback_form(*item, "name_sh"));
+  end_step_page(ctx, false);
+}
+
+// "sendhuiqian.asp": the review opinion goes to Session `name_sh`, where the
+// countersign request reads it.
+void sendhuiqian_page(asp::ScriptingContext& ctx) {
+  if (!ctx.request().is_post()) return ctx.response().Redirect("right.asp");
+  ctx.session().set("name_sh", ctx.request().Form("name_sh"));
+  if (run_step<Sendhuiqian>(ctx, "deskserver.sendhuiqian", "审核"))
+    message_page(ctx, 200, "审核", "公文已送会签", false);
+}
+
+void huiqian_page(asp::ScriptingContext& ctx) {
+  if (ctx.request().is_post()) {
+    if (run_step<Huiqian>(ctx, "deskserver.huiqian", "会签"))
+      message_page(ctx, 200, "会签", "公文已发送", false);
+    return;
+  }
+  std::optional<Item> item = opened_item(ctx, "huiqian.asp", "会签");
+  if (!item || !begin_step_page(ctx, *item, "会签")) return;
+  auto& r = ctx.response();
+  std::vector<std::string> chain = list_users(item->userlist);
+  if (chain.empty() || next_user(item->userlist).next.empty()) {
+    r.Write(
+        "<p class='10blue'>该会签事项没有后续的会签人或签发人，无法继续传递，请退回拟稿人。</p>");
+  } else {
+    std::string order;
+    for (std::size_t i = 0; i + 1 < chain.size(); ++i)
+      order += html(user_name(ctx.conn(), chain[i])) + " 会签，";
+    order += html(user_name(ctx.conn(), chain.back())) + " 签发";
+    r.Write(form_open("huiqian.asp", *item, "checkstep(false)") +
+            form_row("会签意见：", opinion_box("name_hq")) + form_row("之后依次：", order) +
+            form_close("提 交"));
+  }
+  r.Write(sendback_form(*item, "name_hq"));
+  end_step_page(ctx, std::nullopt);
+}
+
+void qianfa_page(asp::ScriptingContext& ctx) {
+  if (ctx.request().is_post()) {
+    if (run_step<Qianfa>(ctx, "deskserver.qianfa", "签发"))
+      message_page(ctx, 200, "签发", "公文已发送", false);
+    return;
+  }
+  std::optional<Item> item = opened_item(ctx, "qianfa.asp", "签发");
+  if (!item || !begin_step_page(ctx, *item, "签发")) return;
+  ctx.response().Write(form_open("qianfa.asp", *item, "checkstep(true)") +
+                       form_row("签发意见：", opinion_box("name_qf")) +
+                       form_row("下 一 步：", "公文归档（分发）") +
+                       form_row("分 发 人：", chosen_field()) + form_close("签 发") +
+                       sendback_form(*item, "name_qf"));
+  end_step_page(ctx, false);
+}
+
+// "fenfa.asp": distribution has no opinion column of its own; a send-back
+// from here is recorded with the sign-off opinions.
+void fenfa_page(asp::ScriptingContext& ctx) {
+  if (ctx.request().is_post()) {
+    if (run_step<Fenfa>(ctx, "deskserver.fenfa", "公文归档"))
+      message_page(ctx, 200, "公文归档", "公文已分发", false);
+    return;
+  }
+  std::optional<Item> item = opened_item(ctx, "fenfa.asp", "公文归档");
+  if (!item || !begin_step_page(ctx, *item, "公文归档")) return;
+  ctx.response().Write(form_open("fenfa.asp", *item, "checkfenfa()") +
+                       form_row("收 文 人：", chosen_field()) + form_close("分 发") +
+                       sendback_form(*item, "name_qf"));
+  end_step_page(ctx, true);
+}
+
+void sendback_page(asp::ScriptingContext& ctx) {
+  if (!ctx.request().is_post()) return ctx.response().Redirect("right.asp");
+  if (run_step<Sendback>(ctx, "deskserver.sendback", "退回"))
+    message_page(ctx, 200, "退回", "公文已退回拟稿人", false);
+}
+
+// ---- Drafting ---------------------------------------------------------------
+
+// The right-hand column of the drafting and redrafting forms: body upload,
+// next step, first handler.
+std::string draft_column(bool redraft) {
+  std::string out = "<table width='100%' border='0' cellspacing='0' cellpadding='3'>";
+  if (!redraft) {
+    out +=
+        "<tr><td class='10blue'>公文正文：<br><input type='file' id='bodyfile'><br>"
+        "<a id='templelink' href='loadtemple.asp' class='aapply' target='_blank'>"
+        "下载所选模板</a>，在其上撰写正文</td></tr>";
+  } else {
+    out +=
+        "<tr><td class='10blue'>新的正文（不换可不选）：<br><input type='file' id='bodyfile'>"
+        "</td></tr>";
+  }
+  out += "<tr><td class='10blue'>下一步：" + typed_select(kVerification, kSignOff, kVerification) +
+         "</td></tr><tr><td class='10blue'>处理人：<input type='text' name='username' size='16' "
+         "readonly class='fileinput'><input type='hidden' name='hiddenselect'></td></tr>"
+         "<tr><td class='10blue'><input type='button' value='发 送' onclick='" +
+         std::string(redraft ? "sendredraft()" : "sendfawen()") +
+         "'> <span id='fawenmsg'></span></td></tr><tr><td>";
+  return out;
+}
+
+void drafting_form(asp::ScriptingContext& ctx) {
+  auto& r = ctx.response();
+  open_page(r, "公文拟稿");
+  r.Write("<form name='form' method='post' action='fawen.asp' onsubmit='return false'>");
+  auto fawen = ctx.server().CreateObject<Fawen>("deskserver.fawen");
+  fawen->main1(ctx.conn());
+  r.Write(draft_column(false));
+  picker(ctx, false);
+  r.Write(
+      "</td></tr></table><input type='hidden' name='documentname'>"
+      "<input type='hidden' name='fujian'><input type='hidden' name='fujiantype'>"
+      "</td></tr></table></form>");
+  page_scripts(ctx);
+  close_page(r);
+}
+
+// "fawen.asp": GET shows the drafting form; the posted form saves the
+// document whose body was uploaded to "savedoc.asp".
+void fawen_page(asp::ScriptingContext& ctx) {
+  if (!ctx.request().is_post()) return drafting_form(ctx);
+  if (run_step<Fawen>(ctx, "deskserver.fawen", "公文拟稿"))
+    message_page(ctx, 200, "公文拟稿", "公文已发送", false);
+}
+
+std::string text_input(std::string_view name, const db::Row& d, std::string_view column, int size) {
+  return "<input type='text' class='fileinput' name='" + std::string(name) + "' size='" +
+         std::to_string(size) + "' value='" + html(d.text(column)) + "'>";
+}
+
+std::string choice(std::string_view name, std::initializer_list<std::string_view> values,
+                   const std::string& current) {
+  std::string out = "<select name='" + std::string(name) + "'>";
+  for (std::string_view v : values) {
+    out += "<option value='" + std::string(v) + "'";
+    if (v == current) out += " selected";
+    out += ">" + std::string(v) + "</option>";
+  }
+  return out + "</select>";
+}
+
+// The drafting fields of a sent-back document, filled with what was saved.
+std::string redraft_fields(const db::Row& d) {
+  std::string out =
+      "<table width='100%' border='0' cellspacing='1' cellpadding='2' bgcolor='990000'>";
+  auto cell = [](std::string_view label, const std::string& input, int colspan = 1) {
+    return "<td height='35'" +
+           (colspan > 1 ? " colspan='" + std::to_string(colspan) + "'" : std::string()) +
+           ">&nbsp;" + std::string(label) + input + "</td>";
+  };
+  out += "<tr bgcolor='ffffff'>" + cell("文　　号：", text_input("wenhao", d, "wenhao", 20)) +
+         cell("密　　级：", choice("miji", {"普通", "秘密", "绝密"}, d.text("miji"))) +
+         cell("缓　　急：", choice("huanji", {"一般", "紧急", "加急"}, d.text("huanji"))) + "</tr>";
+  out += "<tr bgcolor='ffffff'>" + cell("保密期限：", text_input("baomiqx", d, "baomiqx", 10)) +
+         cell("定密依据：", text_input("dingmiyj", d, "dingmiyj", 20)) +
+         cell("份　　数：", text_input("copy", d, "copy", 10)) + "</tr>";
+  out += "<tr bgcolor='ffffff'>" +
+         cell("主　　送：", text_input("mainsend", d, "mainsend", 40), 3) + "</tr>";
+  out += "<tr bgcolor='ffffff'>" + cell("抄　　送：", text_input("tosend", d, "tosend", 40), 3) +
+         "</tr>";
+  out += "<tr bgcolor='ffffff'>" + cell("标　　题：", text_input("title", d, "title", 48), 3) +
+         "</tr>";
+  out += "<tr bgcolor='ffffff'>" + cell("主 题 词：", text_input("keyword", d, "keywords", 48), 3) +
+         "</tr>";
+  out += "<tr bgcolor='ffffff'>" +
+         cell("附　　件：", "<input type='file' name='file' > （不换可不选）", 3) + "</tr>";
+  return out + "</table>";
+}
+
+// "fawen1.asp?flowid=&nwid=": the drafter's redraft item. GET makes Session
+// `fawenid` name the item's document and shows it with the filled form; the
+// post saves it with `fawen1`.
+void fawen1_page(asp::ScriptingContext& ctx) {
+  if (ctx.request().is_post()) {
+    if (run_step<Fawen1>(ctx, "deskserver.fawen1", "重新起草公文"))
+      message_page(ctx, 200, "重新起草公文", "公文已发送", false);
+    return;
+  }
+  std::optional<Item> item = opened_item(ctx, kRedraftItem.url, "重新起草公文");
+  if (!item) return;
+  db::Result doc = ctx.conn().query(
+      "SELECT wenhao, miji, huanji, baomiqx, dingmiyj, mainsend, tosend, copy, title, keywords, "
+      "documentname FROM fawen WHERE id = ?",
+      {item->baseid});
+  if (doc.empty()) return message_page(ctx, 404, "重新起草公文", "所办理的公文不存在。", false);
+  const db::Row& d = doc.front();
+  std::string form =
+      "<form name='form' method='post' action='fawen1.asp' onsubmit='return false'>"
+      "<input type='hidden' name='nwid' value='" +
+      std::to_string(item->id) + "'><input type='hidden' name='opendoc' value='" +
+      html(d.text("documentname")) +
+      "'><input type='hidden' name='fujian'><input type='hidden' name='fujiantype'>";
+  if (!begin_step_page(ctx, *item, "重新起草公文", form)) return;
+  auto& r = ctx.response();
+  r.Write("<p class='10blue'>修改公文：</p>" + redraft_fields(d) +
+          "</td><td width='200' valign='top'>" + draft_column(true));
+  picker(ctx, false);
+  r.Write("</td></tr></table></td></tr></table></form>");
+  page_scripts(ctx);
+  close_page(r);
+}
+
+// ---- Uploads ----------------------------------------------------------------
+
+// The document of Session `fawenid` if this user may change its files: a
+// document not yet drafted (only its uploader holds its id), or one that is
+// back with its drafter for redrafting. 0 otherwise.
+std::int64_t changeable_document(asp::ScriptingContext& ctx) {
+  std::int64_t id = positive(ctx.session().get("fawenid"));
+  if (id == 0) return 0;
+  db::Result doc = ctx.conn().query("SELECT writeid FROM fawen WHERE id = ?", {id});
+  if (doc.empty()) return 0;
+  std::string writeid = doc.front().text("writeid");
+  if (writeid.empty()) return id;
+  std::string uid = ctx.session().get("uid");
+  if (writeid != uid) return 0;
+  std::string open = ctx.conn().scalar(
+      "SELECT COUNT(*) FROM newwork WHERE userid = ? AND baseid = ? AND url = ? AND status = 0",
+      {uid, id, kRedraftItem.url});
+  return open == "0" ? 0 : id;
+}
+
+// Checks an upload request; false after answering it.
+bool upload_allowed(asp::ScriptingContext& ctx) {
+  auto& req = ctx.request();
+  if (!req.is_post()) {
+    plain_answer(ctx, 405, "请用 POST 上传文件。");
+    return false;
+  }
+  if (req.TotalBytes() > upload_ceiling(ctx)) {
+    plain_answer(ctx, 413, "文件超过了允许的大小。");
+    return false;
+  }
+  if (req.TotalBytes() == 0) {
+    plain_answer(ctx, 400, "上传的文件是空的。");
+    return false;
+  }
+  return true;
+}
+
+// "redraftdoc.asp": the request body replaces the body of the sent-back
+// document named by Session `fawenid` (the drafter's own, while the redraft
+// item is open).
+void redraftdoc_page(asp::ScriptingContext& ctx) {
+  if (!upload_allowed(ctx)) return;
+  std::int64_t id = changeable_document(ctx);
+  if (id == 0 || ctx.conn().scalar("SELECT writeid FROM fawen WHERE id = ?", {id}).empty())
+    return plain_answer(ctx, 403, "您不能修改该公文的正文。");
+  ctx.conn().exec("UPDATE fawen SET filedata = ?, filetype = 'doc' WHERE id = ?",
+                  {db::Blob{ctx.request().body()}, id});
+  plain_answer(ctx, 200, "OK");
+}
+
+// "fawenpso.asp": the request body becomes the attachment of the document
+// being drafted or redrafted (Session `fawenid`); its name and type are saved
+// with the form.
+void fawenpso_page(asp::ScriptingContext& ctx) {
+  if (!upload_allowed(ctx)) return;
+  std::int64_t id = changeable_document(ctx);
+  if (id == 0) return plain_answer(ctx, 403, "您不能修改该公文的附件。");
+  ctx.conn().exec("UPDATE fawen SET psodata = ? WHERE id = ?",
+                  {db::Blob{ctx.request().body()}, id});
+  plain_answer(ctx, 200, "OK");
+}
+
+}  // namespace
+
+void register_fawen_pages(asp::Registry& r) {
+  r.add_component<Fawen>("fawen");
+  r.add_component<Fawen1>("fawen1");
+  r.add_component<Hegao>("hegao");
+  r.add_component<Shenhe>("shenhe");
+  r.add_component<Sendhuiqian>("sendhuiqian");
+  r.add_component<Huiqian>("huiqian");
+  r.add_component<Qianfa>("qianfa");
+  r.add_component<Fenfa>("fenfa");
+  r.add_component<Sendback>("sendback");
+
+  r.add_page({"fawen.asp", fawen_page, asp::Access::login});
+  r.add_page({"fawen1.asp", fawen1_page, asp::Access::login});
+  r.add_page({"hegao.asp", hegao_page, asp::Access::login});
+  r.add_page({"shenhe.asp", shenhe_page, asp::Access::login});
+  r.add_page({"sendhuiqian.asp", sendhuiqian_page, asp::Access::login});
+  r.add_page({"huiqian.asp", huiqian_page, asp::Access::login});
+  r.add_page({"qianfa.asp", qianfa_page, asp::Access::login});
+  r.add_page({"fenfa.asp", fenfa_page, asp::Access::login});
+  r.add_page({"sendback.asp", sendback_page, asp::Access::login});
+  r.add_page({"redraftdoc.asp", redraftdoc_page, asp::Access::login, true});
+  r.add_page({"fawenpso.asp", fawenpso_page, asp::Access::login, true});
+}
+
+}  // namespace desk::workflow

@@ -1,0 +1,454 @@
+#include "server/workflow/shouwen.h"
+
+#include <string>
+
+#include "core/error.h"
+#include "core/text.h"
+
+namespace desk::workflow {
+
+namespace {
+
+using text::html;
+
+constexpr std::string_view kRegisteredScript =
+    "<script language=javascript>alert('收文登记完成！')</script>";
+constexpr std::string_view kInstructedScript =
+    "<script language=javascript>alert('批办完成！')</script>";
+
+// Registration and instruction history codes of swflow.
+constexpr std::string_view kRegistrationCode = "0";
+constexpr std::string_view kInstructionCode = "1";
+
+bool valid_post(asp::Request& req) {
+  return req.ServerVariables("Request_Method") == "POST" && req("flag") == "2";
+}
+
+// A positive id from a Session or request value; 0 when it is none.
+std::int64_t id_of(std::string_view value) {
+  long long id = 0;
+  if (!text::parse_int(value, id) || id <= 0) return 0;
+  return id;
+}
+
+// Text typed into a multi-line field as element text, line breaks kept.
+std::string multiline(std::string_view typed) {
+  std::string escaped = html(typed);
+  std::string out;
+  for (std::size_t i = 0; i < escaped.size(); ++i) {
+    char c = escaped[i];
+    if (c == '\r' || c == '\n') {
+      if (c == '\r' && i + 1 < escaped.size() && escaped[i + 1] == '\n') ++i;
+      out += "<br>";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::string swflow_step_name(std::string_view code) {
+  if (code == kRegistrationCode) return "收文登记";
+  if (code == kInstructionCode) return "收文批办";
+  if (code.empty()) return "办结";
+  return std::string(code);
+}
+
+}  // namespace
+
+LeaderChain leader_chain(std::string_view list) {
+  std::vector<std::string> users;
+  for (std::string& uid : list_users(list))
+    if (!text::trim(uid).empty()) users.push_back(std::move(uid));
+  LeaderChain chain;
+  if (users.empty()) return chain;
+  chain.next = users.front();
+  for (std::size_t i = 1; i < users.size(); ++i) chain.rest += users[i] + ";";
+  return chain;
+}
+
+// ---- swdengji1 --------------------------------------------------------------
+
+void Swdengji1::main(db::Connection& conn) {
+  write("<html><head><title></title>");
+  write("<meta http-equiv='Content-Type' content='text/html; charset=gb2312'>");
+  auto& req = request();
+  if (!valid_post(req)) return;
+
+  auto& s = session();
+  const std::int64_t id = id_of(s.get("shouwenid"));
+  if (id == 0)
+    throw StepRefused(Errc::bad_request, "没有找到上传的收文正文，请选择文件正文后重新提交。");
+  const std::string list = req("hiddenselect");
+  const LeaderChain chain = leader_chain(list);
+  if (chain.next.empty()) throw StepRefused(Errc::bad_request, "请选择批办领导。");
+
+  const DateTime t = now();
+  const std::string ip = remote_addr();
+  const std::string uid = s.get("uid");
+  const std::string username = s.get("username");
+  const std::string title = req("title");
+  const std::string name_nb = req("name_nb");
+
+  db::Transaction tx(conn);
+  // Only a row that holds an uploaded body and is not registered yet; a row
+  // registered before is never overwritten.
+  db::ExecResult done = conn.exec(
+      "UPDATE shouwen SET swid = ?, wenhao = ?, miji = ?, huanji = ?, title = ?, keyword = ?, "
+      "documentname = ?, filetype = ?, arrivetime = ?, writetime = ?, fromdep = ?, writeid = ?, "
+      "copy = ?, writename = ?, plist = ?, draftime = ?, name_nb = ? "
+      "WHERE id = ? AND draftime IS NULL",
+      {req("swid"), req("wenhao"), req("miji"), req("huanji"), title, " " + req("keyword"),
+       req("fujian"), req("fujiantype"), req("arrivetime"), req("worktime"), req("fromdep"), uid,
+       req("copy"), username, list, t.iso(), name_nb, id});
+  if (done.changes != 1)
+    throw StepRefused(Errc::conflict,
+                      "上传的收文正文已经登记或已不存在，请重新选择文件正文后再提交。");
+  add_swflow(conn, {id, username, uid, ip, chain.next, 0, 1, name_nb}, t);
+  add_item(conn, chain.next, title, kInstructionItem, id, t, chain.rest);
+  tx.commit();
+
+  s.set("shouwenid", "");
+  write(kRegisteredScript);
+  write("<script>document.location='swdengji1.asp'</script>");
+  response().End();
+}
+
+void Swdengji1::main1() {
+  const std::string today = html(regional().date(now()));
+  std::string out;
+  out += "<link rel='stylesheet' href='fawen.css' type='text/css'></head>";
+  out +=
+      "<body leftmargin='0' topmargin='0' marginwidth='0' marginheight='0' "
+      "oncontextmenu='return false'>";
+  out += "<table width='100%' cellpadding='0' cellspacing='0' align='center'>";
+  out += "<tr><td valign='top' height='457' width='940'>";
+  out += "<table width='100%' cellspacing='0' cellpadding='0' height='100%'>";
+  out += "<tr> <td valign='top'> <form name='form' method='POST' action=''>";
+  // The form on the left; the hosting page fills the right-hand column.
+  out += "<table width='100%' border='0' cellspacing='0' cellpadding='0'><tr><td valign='top'>";
+  out +=
+      "<table width='100%' border='0' cellspacing='0' cellpadding='0'>"
+      "<tr><td height='32' align='center' valign='middle'>";
+  out += "<img src='images/swdj.gif' width='114' height='24'></td>";
+  out += "</tr></table>";
+  out +=
+      "<table width='100%' border='0' cellspacing='1' cellpadding='2' bgcolor='990000' "
+      "align='center' height='395'>";
+
+  out +=
+      "<tr bgcolor='#FFFFFF'><td width='13%' height='30' class='label'>收文编号：</td>"
+      "<td width='37%'>";
+  out +=
+      "<input class='fileinput'  title='单击，请输入收文号'   type='text' name='swid' size='20' "
+      "maxlength='20'>";
+  out += "</td><td width='13%' class='label'>&nbsp;密　　级：</td><td width='37%'>";
+  out += "<select name='miji'><option value='普通' selected>普通</option>";
+  out += "<option value='秘密'>秘密</option><option value='绝密'>绝密</option></select>";
+  out += "&nbsp;缓　　急：";
+  out += "<select name='huanji'><option value='一般' selected>一般</option>";
+  out += "<option value='紧急'>紧急</option><option value='加急'>加急</option></select>";
+  out += "</td></tr>";
+
+  out += "<tr bgcolor='#FFFFFF'><td height='30' class='label'>来文时间：</td><td>";
+  out += "<input class='fileinput' type='text' name='arrivetime' size='20' value=" + today +
+         " maxlength='20'></td>";
+  out += "<td class='label'>&nbsp;成文时间：</td><td>";
+  out += "<input type='text' name='worktime' class='fileinput' size='20' value=" + today +
+         " maxlength='20'>";
+  out += "</td></tr>";
+
+  out += "<tr bgcolor='#FFFFFF'><td height='30' class='label'>来文单位：</td><td>";
+  out +=
+      "<input class='fileinput'  title='单击，请输入来文单位'   type='text' name='fromdep' "
+      "size='20' maxlength='20'>";
+  out += "</td><td class='label'>&nbsp;份　　数：</td><td>";
+  out += "<input type='text' name='copy' class='fileinput' size='6' value='1' maxlength='6'>";
+  out += "</td></tr>";
+
+  out += "<tr bgcolor='#FFFFFF'><td height='30' class='label'>文　　号：</td><td colspan='3'>";
+  out +=
+      "<input class='fileinput'  title='单击，请输入文号'   type='text' name='wenhao' size='45' "
+      "maxlength='40'>";
+  out += "</td></tr>";
+  out += "<tr bgcolor='#FFFFFF'><td height='30' class='label'>标　　题：</td><td colspan='3'>";
+  out +=
+      "<input class='fileinput'  title='单击，请输入文件标题'   type='text' name='title' "
+      "maxlength='48' size='48'>";
+  out += "</td></tr>";
+  out += "<tr bgcolor='#FFFFFF'><td height='30' class='label'>主 题 词：</td><td colspan='3'>";
+  out +=
+      "<input class='fileinput'  title='单击，请输入文件主题词'   type='text' name='keyword' "
+      "maxlength='48' size='48'>";
+  out += "</td></tr>";
+
+  out += "<tr bgcolor='#FFFFFF'><td class='label'>文件正文：</td>";
+  out += "<td height='35' colspan='3'><input type='file' name='file'></td></tr>";
+
+  out += "<tr bgcolor='#FFFFFF'><td height='80' class='label'>拟办意见：</td><td colspan='3'>";
+  out +=
+      "<textarea class='body1'  title='单击，请输入拟办意见'   name='name_nb' "
+      "style='width:80%;height:100%;' rows='1' cols='20'></textarea>";
+  out += "</td></tr>";
+  out +=
+      "<tr bgcolor='#EEEEEE'><td height='40' class='label'>承办意见：</td>"
+      "<td colspan='3'>&nbsp;</td></tr>";
+  out +=
+      "<tr bgcolor='#EEEEEE'><td height='40' class='label'>批办意见：</td>"
+      "<td colspan='3'>&nbsp;</td></tr>";
+
+  out += "<tr bgcolor='#FFFFFF'><td colspan='4' height='40' align='center'>";
+  out += " 批办领导：";
+  out +=
+      "<input class=lineinput type='text' name='username' size='20' maxlength='20' "
+      "onClick='checkpeople()' style='cursor:hand'>";
+  out += "&nbsp;&nbsp;";
+  out +=
+      "<input type='image' name='send' value=' 提 交 ' onClick='return checkform();return false;' "
+      "src='images/okgif.gif' alt='确定'>&nbsp;";
+  out +=
+      "<input  type='image' name='send2' value=' 返 回 ' onClick='history.go(-1);return false;' "
+      "src='images/fanhuigif.gif' alt='返回'>";
+  out += "</td></tr></table></td><td width='200' valign='top'>";
+  write(out);
+}
+
+void Swdengji1::main2() {
+  write("<input type='hidden' name='fujian'>");
+  write("<input type='hidden' name='hiddenselect'>");
+  write("<input type='hidden' name='single' value='single'>");
+  write("<input type='hidden' name='flag' value='2'>");
+  write("<input type='hidden' name='hiddennum' value='0'>");
+  write("</td></tr></table></form></td></tr></table></td></tr></table></body></html>");
+}
+
+// ---- swdengji ---------------------------------------------------------------
+
+void Swdengji::main(db::Connection& conn) {
+  auto& req = request();
+  if (!valid_post(req)) return;
+
+  auto& s = session();
+  const std::string uid = s.get("uid");
+  const std::int64_t fawenid = id_of(s.get("fawenid"));
+  if (fawenid == 0)
+    throw StepRefused(Errc::bad_request,
+                      "没有正在登记的公文（可能已经登记过），请从待办事宜中重新打开收文登记。");
+  // The form names the document it was opened for; another page opened since
+  // may have moved Session fawenid to another document.
+  const std::string posted_flowid = text::trim(req("flowid"));
+  if (!posted_flowid.empty() && id_of(posted_flowid) != fawenid)
+    throw StepRefused(Errc::conflict,
+                      "所登记的公文已不是当前打开的公文，请从待办事宜中重新打开收文登记。");
+
+  const std::string list = req("hiddenselect");
+  const LeaderChain chain = leader_chain(list);
+  if (chain.next.empty()) throw StepRefused(Errc::bad_request, "请选择批办领导。");
+
+  const std::string nwid = text::trim(req("nwid"));
+  std::optional<Item> item;
+  if (!nwid.empty())
+    item = pending_item_of(conn, nwid, uid, find_step(kRegistration)->item.url, fawenid);
+
+  db::Result body = conn.query("SELECT filedata, filetype FROM fawen WHERE id = ?", {fawenid});
+  if (body.empty()) throw StepRefused(Errc::not_found, "要登记的公文不存在。");
+
+  const DateTime t = now();
+  const std::string ip = remote_addr();
+  const std::string username = s.get("username");
+  const std::string title = req("title");
+  const std::string name_nb = req("name_nb");
+  // The further users of the form join the routing list; none adds nothing.
+  std::string plist = list;
+  const std::string workpeople = text::trim(req("workpeople"));
+  if (!workpeople.empty()) plist += workpeople + ";";
+
+  db::Transaction tx(conn);
+  const std::int64_t id = conn.insert(
+      "INSERT INTO shouwen (swid, wenhao, miji, huanji, title, keyword, documentname, filedata, "
+      "filetype, arrivetime, writetime, fromdep, writeid, copy, writename, plist, draftime, "
+      "name_nb) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+      {req("swid"), req("wenhao"), req("miji"), req("huanji"), title, " " + req("keyword"),
+       req("documentname"), body.front()["filedata"], body.front().text("filetype"),
+       req("arrivetime"), req("worktime"), req("fromdep"), uid, req("copy"), username, plist,
+       t.iso(), name_nb});
+  add_swflow(conn, {id, username, uid, ip, chain.next, 0, 1, name_nb}, t);
+  add_item(conn, chain.next, title, kInstructionItem, id, t, chain.rest);
+  if (item && !close_item(conn, item->id, uid, t))
+    throw StepRefused(Errc::conflict, "该收文登记已经办理完毕，不能重复登记。");
+  tx.commit();
+
+  s.set("fawenid", "");
+  s.set("shouwenid", "");
+  write(kRegisteredScript);
+  write("<script>document.location='right.asp'</script>");
+  response().End();
+}
+
+// ---- piban ------------------------------------------------------------------
+
+void Piban::main(db::Connection& conn) {
+  auto& req = request();
+  if (req.ServerVariables("Request_Method") != "POST") return;
+
+  auto& s = session();
+  const std::string uid = s.get("uid");
+  const std::int64_t flowid = id_of(req("flowid"));
+  if (flowid == 0) throw StepRefused(Errc::bad_request, "没有指明要批办的收文。");
+  const Item item = pending_item_of(conn, req("nwid"), uid, kInstructionItem.url, flowid);
+  const std::string remark = req("remark");
+  if (text::trim(remark).empty()) throw StepRefused(Errc::bad_request, "请填写批办意见。");
+
+  const LeaderChain chain = leader_chain(item.userlist);
+  const DateTime t = now();
+
+  db::Transaction tx(conn);
+  // The last leader of the chain ends the routing: no next recipient, no
+  // next step.
+  conn.insert(
+      "INSERT INTO swflow (flowid, handlename, handleid, nextid, handletime, ipaddress, remark, "
+      "handletype, nexttype) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)",
+      {flowid, s.get("username"), uid, chain.next, t.iso(), remote_addr(), remark, kInstructionCode,
+       chain.next.empty() ? std::string_view() : kInstructionCode});
+  if (!chain.next.empty())
+    add_item(conn, chain.next, item.title, kInstructionItem, flowid, t, chain.rest);
+  if (!close_item(conn, item.id, uid, t))
+    throw StepRefused(Errc::conflict, "该事项已经办理完毕，不能重复提交。");
+  tx.commit();
+
+  write(kInstructedScript);
+  write("<script>document.location='right.asp'</script>");
+  response().End();
+}
+
+// ---- shared pieces ----------------------------------------------------------
+
+Item pending_item_of(db::Connection& conn, std::string_view nwid, std::string_view uid,
+                     std::string_view url, std::int64_t flowid) {
+  const std::int64_t id = id_of(nwid);
+  if (id == 0) throw StepRefused(Errc::bad_request, "待办事项的编号不正确。");
+  std::optional<Item> item = load_item(conn, id);
+  if (!item) throw StepRefused(Errc::not_found, "该待办事项不存在。");
+  if (item->userid != uid) throw StepRefused(Errc::forbidden, "该待办事项不属于您，不能办理。");
+  if (item->url != url || item->baseid != flowid)
+    throw StepRefused(Errc::bad_request, "待办事项与所办理的公文不符，请从待办事宜中重新打开。");
+  if (item->status != 0) throw StepRefused(Errc::conflict, "该事项已经办理完毕，不能重复提交。");
+  return *item;
+}
+
+std::string shown_time(const Regional& regional, std::string_view stored) {
+  DateTime t;
+  if (!DateTime::parse_iso(stored, t)) return std::string(stored);
+  if (stored.size() == 10) return regional.date(t);
+  return regional.date_time(t);
+}
+
+std::string user_names(db::Connection& conn, std::string_view list) {
+  std::string out;
+  for (const std::string& uid : list_users(list)) {
+    std::string name =
+        conn.scalar("SELECT name FROM userlist WHERE uid = ? ORDER BY id LIMIT 1", {uid});
+    if (!out.empty()) out += "、";
+    out += name.empty() ? uid : name;
+  }
+  return out;
+}
+
+std::optional<std::string> shouwen_view(db::Connection& conn, std::int64_t id,
+                                        const Regional& regional, bool with_body_link) {
+  db::Result found = conn.query(
+      "SELECT swid, wenhao, miji, huanji, title, keyword, documentname, arrivetime, writetime, "
+      "fromdep, writename, copy, draftime, name_nb, "
+      "CASE WHEN filedata IS NULL THEN 0 ELSE 1 END AS hasbody FROM shouwen WHERE id = ?",
+      {id});
+  if (found.empty()) return std::nullopt;
+  const db::Row& d = found.front();
+  auto cell = [&](std::string_view column) { return html(d.text(column)); };
+  auto pair_row = [](std::string_view l1, const std::string& v1, std::string_view l2,
+                     const std::string& v2) {
+    return "<tr bgcolor='#FFFFFF'><td width='13%' height='26' class='label'>" + std::string(l1) +
+           "</td><td width='37%'>" + v1 + "</td><td width='13%' class='label'>" + std::string(l2) +
+           "</td><td width='37%'>" + v2 + "</td></tr>";
+  };
+  auto wide_row = [](std::string_view label, const std::string& value) {
+    return "<tr bgcolor='#FFFFFF'><td height='26' class='label'>" + std::string(label) +
+           "</td><td colspan='3'>" + value + "</td></tr>";
+  };
+
+  std::string body;
+  if (d.integer("hasbody") == 0) {
+    body = "（无正文）";
+  } else {
+    std::string name = d.text("documentname");
+    if (name.empty()) name = "下载正文";
+    body = with_body_link
+               ? "<a href='swload.asp' class='aapply' target='_blank'>" + html(name) + "</a>"
+               : html(name);
+  }
+
+  std::string out =
+      "<table width='100%' border='0' cellspacing='1' cellpadding='3' bgcolor='990000' "
+      "class='docview'>";
+  out += pair_row("收文编号：", cell("swid"), "文　　号：", cell("wenhao"));
+  out += pair_row("密　　级：", cell("miji"), "缓　　急：", cell("huanji"));
+  out += pair_row("来文单位：", cell("fromdep"), "份　　数：", cell("copy"));
+  out += pair_row("来文时间：", cell("arrivetime"), "成文时间：", cell("writetime"));
+  out += wide_row("标　　题：", "<b>" + cell("title") + "</b>");
+  out += wide_row("主 题 词：", html(text::trim(d.text("keyword"))));
+  out += wide_row("文件正文：", body);
+  out += wide_row("拟办意见：", multiline(d.text("name_nb")));
+  out += pair_row("登 记 人：", cell("writename"), "登记时间：",
+                  html(shown_time(regional, d.text("draftime"))));
+  out += "</table>";
+  return out;
+}
+
+std::string shouwen_history(db::Connection& conn, std::int64_t id, const Regional& regional) {
+  db::Result rows = conn.query(
+      "SELECT handlename, handleid, handletime, handletype, nexttype, nextid, remark "
+      "FROM swflow WHERE flowid = ? ORDER BY id",
+      {id});
+  std::string out =
+      "<table width='100%' border='0' cellspacing='1' cellpadding='3' bgcolor='990000' "
+      "class='history'><tr bgcolor='#EEEEEE'><td width='12%'><b>办理人</b></td>"
+      "<td width='18%'><b>办理时间</b></td><td width='12%'><b>办理步骤</b></td>"
+      "<td width='12%'><b>下一步</b></td><td width='16%'><b>接收人</b></td>"
+      "<td><b>意见</b></td></tr>";
+  if (rows.empty())
+    out += "<tr bgcolor='#FFFFFF'><td colspan='6' align='center'>没有办理记录。</td></tr>";
+  for (const db::Row& r : rows) {
+    std::string who = r.text("handlename");
+    if (who.empty()) who = r.text("handleid");
+    out += "<tr bgcolor='#FFFFFF'><td>" + html(who) + "</td><td>" +
+           html(shown_time(regional, r.text("handletime"))) + "</td><td>" +
+           html(swflow_step_name(r.text("handletype"))) + "</td><td>" +
+           html(swflow_step_name(r.text("nexttype"))) + "</td><td>" +
+           html(user_names(conn, r.text("nextid"))) + "</td><td>" + multiline(r.text("remark")) +
+           "</td></tr>";
+  }
+  out += "</table>";
+  return out;
+}
+
+std::string page_head(std::string_view title) {
+  return "<html><head><title>" + html(title) +
+         "</title><meta http-equiv='Content-Type' content='text/html; charset=gb2312'>"
+         "<link rel='stylesheet' href='apply.css' type='text/css'>"
+         "<link rel='stylesheet' href='fawen.css' type='text/css'></head>"
+         "<body leftmargin='0' topmargin='0' marginwidth='0' marginheight='0' "
+         "oncontextmenu='return false'>";
+}
+
+void message_page(asp::ScriptingContext& ctx, int status, std::string_view title,
+                  std::string_view message, std::string_view back) {
+  auto& r = ctx.response();
+  r.Clear();
+  r.Status = status;
+  std::string out = page_head(title);
+  out += "<div class='message'><p>" + html(message) + "</p>";
+  if (!back.empty()) out += "<p><a href='" + html(back) + "' class='aapply'>返回</a></p>";
+  out += "</div></body></html>";
+  r.Write(out);
+}
+
+}  // namespace desk::workflow

@@ -1,0 +1,322 @@
+#include "server/workflow/shouwen_pages.h"
+
+#include <string>
+#include <string_view>
+
+#include "core/text.h"
+#include "server/workflow/docview.h"
+#include "server/workflow/flow.h"
+#include "server/workflow/picker.h"
+#include "server/workflow/shouwen.h"
+
+namespace desk::workflow {
+namespace {
+
+using text::html;
+
+// Byte ceiling of one body upload: the session's MaxSize, else the
+// application's.
+std::uint64_t upload_ceiling(asp::ScriptingContext& ctx) {
+  long long max = 0;
+  if (text::parse_int(ctx.session().get("MaxSize"), max) && max >= 0)
+    return static_cast<std::uint64_t>(max);
+  return ctx.config().upload_limit;
+}
+
+std::int64_t id_of(std::string_view value) {
+  long long id = 0;
+  if (!text::parse_int(value, id) || id <= 0) return 0;
+  return id;
+}
+
+// The leader picker in the right-hand column (several users) and its script.
+void write_picker(asp::ScriptingContext& ctx) {
+  auto picker = ctx.server().CreateObject<Picker>("deskserver.turnmoreshouwen");
+  picker->main(ctx.conn());
+  ctx.response().Write("<script language='javascript' src='picker.js'></script>");
+}
+
+// Page script shared by both registration forms. checkpeople() opens the
+// member tree; the picker fills `hiddenselect` ("a;b;") and `username`.
+constexpr std::string_view kPeopleScript = R"JS(
+function checkpeople() {
+  var tables = document.querySelectorAll('table[id^="dep"]');
+  for (var i = 0; i < tables.length; i++) tables[i].style.display = '';
+  var top = document.getElementsByName('top')[0];
+  if (top && top.scrollIntoView) top.scrollIntoView();
+}
+function fieldof(name) { return document.form.elements[name]; }
+function leaderschosen() {
+  if (fieldof('hiddenselect').value.replace(/[;\s]/g, '') === '') {
+    alert('请在右边的成员列表中选择批办领导！');
+    checkpeople();
+    return false;
+  }
+  return true;
+}
+window.addEventListener('load', function () {
+  var u = fieldof('username');
+  if (u) { u.readOnly = true; u.placeholder = '在右边的成员列表中选择'; }
+});
+)JS";
+
+// Registration of a document from outside: validates, sends the chosen file
+// as the whole body to swpso.asp (which keeps the new row's id in the
+// session), then submits the form with the file's name and extension.
+constexpr std::string_view kRegisterScript = R"JS(
+var sending = false;
+function checkform() {
+  if (sending) return false;
+  if (fieldof('title').value.replace(/\s/g, '') === '') {
+    alert('请输入文件标题！');
+    fieldof('title').focus();
+    return false;
+  }
+  if (!leaderschosen()) return false;
+  var input = fieldof('file');
+  var file = input.files && input.files[0];
+  if (!file) { alert('请选择文件正文！'); return false; }
+  if (file.size === 0) { alert('所选的文件正文是空文件！'); return false; }
+  if (file.size > maxsize) { alert('文件正文超过了允许的大小！'); return false; }
+  sending = true;
+  fetch('swpso.asp', {method: 'POST', body: file, credentials: 'same-origin',
+                      headers: {'Content-Type': 'application/octet-stream'}})
+    .then(function (r) {
+      if (!r.ok) throw new Error(r.status === 413 ? '文件正文超过了允许的大小！' : '文件正文上传失败，请重试！');
+      var dot = file.name.lastIndexOf('.');
+      fieldof('fujian').value = file.name;
+      fieldof('fujiantype').value = dot >= 0 ? file.name.substring(dot + 1) : '';
+      input.disabled = true;
+      document.form.submit();
+    })
+    .catch(function (e) { sending = false; alert(e.message); });
+  return false;
+}
+)JS";
+
+void refused(asp::ScriptingContext& ctx, const StepRefused& e, std::string_view title,
+             std::string_view back) {
+  message_page(ctx, http_status(e.code()), title, e.what(), back);
+}
+
+// "swdengji1.asp": the registration form of a document from outside; its
+// post is saved by swdengji1.main.
+void swdengji1_page(asp::ScriptingContext& ctx) {
+  auto page = ctx.server().CreateObject<Swdengji1>("deskserver.swdengji1");
+  try {
+    page->main(ctx.conn());
+  } catch (const StepRefused& e) {
+    return refused(ctx, e, "收文登记", "swdengji1.asp");
+  }
+  page->main1();
+  write_picker(ctx);
+  auto& r = ctx.response();
+  r.Write("<input type='hidden' name='fujiantype'>");
+  r.Write("<script language='javascript'>var maxsize=" + std::to_string(upload_ceiling(ctx)) + ";" +
+          std::string(kPeopleScript) + std::string(kRegisterScript) + "</script>");
+  page->main2();
+}
+
+std::string option_list(std::initializer_list<std::string_view> values, std::string_view chosen) {
+  // The first value is the default when the stored one is none of them.
+  bool known = false;
+  for (std::string_view v : values) known = known || v == chosen;
+  std::string out;
+  bool first = true;
+  for (std::string_view v : values) {
+    const bool selected = known ? v == chosen : first;
+    out += "<option value='" + html(v) + "'" + (selected ? " selected" : "") + ">" + html(v) +
+           "</option>";
+    first = false;
+  }
+  return out;
+}
+
+// The registration form of a distributed document, below its view.
+void distributed_form(asp::ScriptingContext& ctx, const Item& item, const db::Row& doc,
+                      const std::string& view) {
+  const Regional& regional = ctx.regional();
+  std::string worktime = regional.date(ctx.now());
+  DateTime written;
+  if (DateTime::parse_iso(doc.text("writetime"), written)) worktime = regional.date(written);
+  auto field = [](std::string_view name, const std::string& value, std::string_view size,
+                  std::string_view title) {
+    return "<input class='fileinput' type='text' name='" + std::string(name) + "' value='" +
+           html(value) + "' size='" + std::string(size) + "' title='" + std::string(title) + "'>";
+  };
+  auto row2 = [](std::string_view l1, const std::string& f1, std::string_view l2,
+                 const std::string& f2) {
+    return "<tr bgcolor='#FFFFFF'><td width='13%' height='30' class='label'>" + std::string(l1) +
+           "</td><td width='37%'>" + f1 + "</td><td width='13%' class='label'>" + std::string(l2) +
+           "</td><td width='37%'>" + f2 + "</td></tr>";
+  };
+  auto row1 = [](std::string_view label, const std::string& f, std::string_view height = "30") {
+    return "<tr bgcolor='#FFFFFF'><td height='" + std::string(height) + "' class='label'>" +
+           std::string(label) + "</td><td colspan='3'>" + f + "</td></tr>";
+  };
+
+  std::string out = page_head("收文登记");
+  out +=
+      "<table width='100%' cellpadding='0' cellspacing='0'><tr><td valign='top'>"
+      "<div class='pagetitle'>收文登记</div><div class='section'>分发来的公文</div>";
+  out += view;
+  out += "<div class='section'>登记为收文</div>";
+  out +=
+      "<form name='form' method='POST' action='swdengji.asp' "
+      "onsubmit='return leaderschosen()'>"
+      "<table width='100%' border='0' cellspacing='1' cellpadding='2' bgcolor='990000'>";
+  out += row2("收文编号：", field("swid", "", "20", "单击，请输入收文号"), "密　　级：",
+              "<select name='miji'>" + option_list({"普通", "秘密", "绝密"}, doc.text("miji")) +
+                  "</select>&nbsp;缓　　急：<select name='huanji'>" +
+                  option_list({"一般", "紧急", "加急"}, doc.text("huanji")) + "</select>");
+  out += row2("来文时间：", field("arrivetime", regional.date(ctx.now()), "20", "来文时间"),
+              "成文时间：", field("worktime", worktime, "20", "成文时间"));
+  out += row2("来文单位：", field("fromdep", doc.text("writedep"), "20", "单击，请输入来文单位"),
+              "份　　数：", field("copy", "1", "6", "份数"));
+  out += row1("文　　号：", field("wenhao", doc.text("wenhao"), "45", "单击，请输入文号"));
+  out += row1("标　　题：", field("title", doc.text("title"), "48", "单击，请输入文件标题"));
+  out += row1("主 题 词：", field("keyword", doc.text("keywords"), "48", "单击，请输入文件主题词"));
+  out += row1("拟办意见：",
+              "<textarea class='body1' name='name_nb' title='单击，请输入拟办意见' "
+              "style='width:80%' rows='4'></textarea>",
+              "80");
+  out += row1("承 办 人：", field("workpeople", "", "20", "承办人的登录名") +
+                                " <span class='hint'>（登录名，可不填）</span>");
+  out += row1("批办领导：",
+              "<input class='lineinput' type='text' name='username' size='40' "
+              "onClick='checkpeople()' style='cursor:pointer'>"
+              "&nbsp;&nbsp;<input type='submit' value=' 提 交 '>&nbsp;"
+              "<input type='button' value=' 返 回 ' onClick=\"document.location='right.asp'\">",
+              "40");
+  out += "</table>";
+  out += "<input type='hidden' name='documentname' value='" + html(doc.text("documentname")) + "'>";
+  out += "<input type='hidden' name='hiddenselect'>";
+  out += "<input type='hidden' name='single' value='single'>";
+  out += "<input type='hidden' name='hiddennum' value='0'>";
+  out += "<input type='hidden' name='flag' value='2'>";
+  out += "<input type='hidden' name='flowid' value='" + std::to_string(item.baseid) + "'>";
+  out += "<input type='hidden' name='nwid' value='" + std::to_string(item.id) + "'>";
+  out += "</form></td><td width='200' valign='top'>";
+  ctx.response().Write(out);
+  write_picker(ctx);
+  ctx.response().Write("</td></tr></table><script language='javascript'>" +
+                       std::string(kPeopleScript) + "</script></body></html>");
+}
+
+// "swdengji.asp?flowid=&nwid=": opened from the desk, shows the distributed
+// document with the registration form and makes it the session's outgoing
+// document; the form's post is saved by swdengji.main.
+void swdengji_page(asp::ScriptingContext& ctx) {
+  auto& req = ctx.request();
+  if (req.is_post()) {
+    auto page = ctx.server().CreateObject<Swdengji>("deskserver.swdengji");
+    try {
+      page->main(ctx.conn());
+    } catch (const StepRefused& e) {
+      return refused(ctx, e, "收文登记", "right.asp");
+    }
+    return message_page(ctx, 400, "收文登记",
+                        "提交的登记内容不完整，请从待办事宜中重新打开收文登记。", "right.asp");
+  }
+
+  const std::int64_t flowid = id_of(req.QueryString("flowid"));
+  Item item;
+  try {
+    if (flowid == 0) throw StepRefused(Errc::bad_request, "没有指明要登记的公文。");
+    item = pending_item_of(ctx.conn(), req.QueryString("nwid"), ctx.session().get("uid"),
+                           find_step(kRegistration)->item.url, flowid);
+  } catch (const StepRefused& e) {
+    return refused(ctx, e, "收文登记", "right.asp");
+  }
+  std::optional<std::string> view = fawen_view(ctx.conn(), flowid, ctx.regional());
+  db::Result doc = ctx.conn().query(
+      "SELECT title, wenhao, miji, huanji, keywords, documentname, writedep, writetime "
+      "FROM fawen WHERE id = ?",
+      {flowid});
+  if (!view || doc.empty())
+    return message_page(ctx, 404, "收文登记", "要登记的公文不存在。", "right.asp");
+  ctx.session().set("fawenid", std::to_string(flowid));
+  distributed_form(ctx, item, doc.front(), *view);
+}
+
+constexpr std::string_view kPibanScript = R"JS(
+function checkpiban() {
+  var f = document.form.elements['remark'];
+  if (f.value.replace(/\s/g, '') === '') { alert('请填写批办意见！'); f.focus(); return false; }
+  return true;
+}
+)JS";
+
+// "piban.asp?flowid=&nwid=": the incoming document, its history and, while
+// the item is pending, the form for the instruction; posted back to itself.
+void piban_page(asp::ScriptingContext& ctx) {
+  auto& req = ctx.request();
+  if (req.is_post()) {
+    auto page = ctx.server().CreateObject<Piban>("deskserver.piban");
+    try {
+      page->main(ctx.conn());
+    } catch (const StepRefused& e) {
+      return refused(ctx, e, "收文批办", "right.asp");
+    }
+    return;
+  }
+
+  auto& conn = ctx.conn();
+  const std::string uid = ctx.session().get("uid");
+  const std::int64_t flowid = id_of(req.QueryString("flowid"));
+  std::optional<Item> item = load_item(conn, id_of(req.QueryString("nwid")));
+  if (!item || item->userid != uid)
+    return message_page(ctx, 404, "收文批办", "该待办事项不存在或不属于您。", "right.asp");
+  if (item->url != kInstructionItem.url || item->baseid != flowid)
+    return message_page(ctx, 400, "收文批办",
+                        "待办事项与所办理的收文不符，请从待办事宜中重新打开。", "right.asp");
+  std::optional<std::string> view = shouwen_view(conn, flowid, ctx.regional(), true);
+  if (!view) return message_page(ctx, 404, "收文批办", "该收文不存在。", "right.asp");
+  // The body link ("swload.asp") serves the session's incoming document.
+  ctx.session().set("shouwenid", std::to_string(flowid));
+
+  std::string out = page_head("收文批办");
+  out += "<div class='pagetitle'>收文批办</div><div class='section'>收文</div>";
+  out += *view;
+  out += "<div class='section'>办理记录</div>";
+  out += shouwen_history(conn, flowid, ctx.regional());
+  if (item->status != 0) {
+    out += "<p class='hint'>该批办事项已于 " + html(shown_time(ctx.regional(), item->donetime)) +
+           " 办理完毕。</p><p><a href='right.asp' class='aapply'>返回</a></p>";
+  } else {
+    const LeaderChain chain = leader_chain(item->userlist);
+    const std::string after =
+        chain.next.empty() ? "提交后本收文批办结束。"
+                           : "提交后转交：" + user_names(conn, item->userlist) + "（依次批办）";
+    out += "<div class='section'>批办意见</div>";
+    out +=
+        "<form name='form' method='POST' action='piban.asp' onsubmit='return checkpiban()'>"
+        "<table width='100%' border='0' cellspacing='1' cellpadding='3' bgcolor='990000'>"
+        "<tr bgcolor='#FFFFFF'><td width='13%' class='label'>批办意见：</td><td>"
+        "<textarea class='body1' name='remark' rows='5' style='width:80%'></textarea>"
+        "<div class='hint'>" +
+        html(after) +
+        "</div></td></tr><tr bgcolor='#FFFFFF'><td colspan='2' align='center' height='36'>"
+        "<input type='submit' value=' 提 交 '>&nbsp;<input type='button' value=' 返 回 ' "
+        "onClick=\"document.location='right.asp'\"></td></tr></table>"
+        "<input type='hidden' name='flowid' value='" +
+        std::to_string(flowid) + "'><input type='hidden' name='nwid' value='" +
+        std::to_string(item->id) + "'></form><script language='javascript'>" +
+        std::string(kPibanScript) + "</script>";
+  }
+  out += "</body></html>";
+  ctx.response().Write(out);
+}
+
+}  // namespace
+
+void register_shouwen_pages(asp::Registry& registry) {
+  registry.add_component<Swdengji1>("swdengji1");
+  registry.add_component<Swdengji>("swdengji");
+  registry.add_component<Piban>("piban");
+  registry.add_page({"swdengji1.asp", swdengji1_page, asp::Access::login});
+  registry.add_page({"swdengji.asp", swdengji_page, asp::Access::login});
+  registry.add_page({"piban.asp", piban_page, asp::Access::login});
+}
+
+}  // namespace desk::workflow
