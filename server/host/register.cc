@@ -1,6 +1,9 @@
 #include "server/host/register.h"
 
+#include "server/host/frames.h"
 #include "server/host/login.h"
+#include "server/host/menu.h"
+#include "server/host/placeholders.h"
 
 namespace desk::host {
 namespace {
@@ -48,6 +51,33 @@ void error_page(asp::ScriptingContext& ctx) {
       "<p><a href='javascript:history.go(-1)' class='aapply'>返回</a></p></div></body></html>");
 }
 
+// "main.asp": the frame set of the working screen.
+void main_page(asp::ScriptingContext& ctx) {
+  ctx.server().CreateObject<MainFrame>("deskserver.main")->main();
+}
+
+// "top.asp": the banner. Browsers without the movie's player show the banner
+// picture instead, and its placeholder box is hidden.
+void top_page(asp::ScriptingContext& ctx) {
+  ctx.server().CreateObject<Top>("deskserver.top")->main();
+  ctx.response().Write(
+      "<style type='text/css'>embed[type='application/x-shockwave-flash']{display:none}"
+      "body{background:url(images/top.jpg) no-repeat left top,"
+      "url(images/topbg.jpg) repeat-x left top #0a2a6e}</style>");
+}
+
+// "rd.asp": the bottom bar.
+void rd_page(asp::ScriptingContext& ctx) {
+  ctx.server().CreateObject<Rd>("deskserver.rd")->main();
+}
+
+// "left.asp": the menu, with the script its buttons call. The component
+// closes the page's connection.
+void left_page(asp::ScriptingContext& ctx) {
+  ctx.server().CreateObject<Left>("deskserver.left")->main(ctx.conn());
+  ctx.response().Write("<script language='javascript' src='menu.js'></script>");
+}
+
 }  // namespace
 
 void register_pages(asp::Registry& r) {
@@ -56,10 +86,19 @@ void register_pages(asp::Registry& r) {
   r.add_component<LoginSimp>("loginsimp");
   r.add_component<Quit>("quit");
   r.add_component<CheckPower>("checkpower");
+  r.add_component<MainFrame>("main");
+  r.add_component<Top>("top");
+  r.add_component<Rd>("rd");
+  r.add_component<Left>("left");
 
   r.add_page({"login.asp", login_page, asp::Access::open});
   r.add_page({"quit.asp", quit_page, asp::Access::open});
   r.add_page({"error.asp", error_page, asp::Access::open});
+  r.add_page({"main.asp", main_page, asp::Access::login});
+  r.add_page({"top.asp", top_page, asp::Access::login});
+  r.add_page({"rd.asp", rd_page, asp::Access::login});
+  r.add_page({"left.asp", left_page, asp::Access::login});
+  register_placeholders(r);
 }
 
 }  // namespace desk::host

@@ -4,7 +4,8 @@
 
 namespace desk::host {
 
-// Registers the login, logout and gate components and their hosting pages.
+// Registers the login, logout and gate components, the frame pages and the
+// menu with their hosting pages, and the placeholders of pages not built yet.
 void register_pages(asp::Registry& registry);
 
 }  // namespace desk::host
