@@ -1,0 +1,219 @@
+// A running office suite for browser tests: a fresh demo application folder
+// served by deskhost on a free loopback port, and Debian's Chromium driven by
+// Playwright.
+//
+//   const site = useSite();            // in a test file, at the top level
+//   const page = await site.newPage(); // in a test: a page with its own cookies
+//   await page.goto(site.url('default.htm'));
+//
+// Everything a test run creates (server, browser, temporary folders) is gone
+// when the file's tests end, passed or failed. Screenshots and the server's
+// log stay in test-output/ at the repository root.
+import { spawn, execFileSync } from 'node:child_process';
+import { randomBytes } from 'node:crypto';
+import { createWriteStream, existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { basename, dirname, join, resolve } from 'node:path';
+import { after, before } from 'node:test';
+import { fileURLToPath } from 'node:url';
+
+import { chromium } from 'playwright-core';
+
+export const repoRoot = resolve(dirname(fileURLToPath(import.meta.url)), '..', '..');
+export const outputDir = join(repoRoot, 'test-output');
+
+const deskhostPath = process.env.DESKHOST || join(repoRoot, 'build', 'bin', 'deskhost');
+const chromiumPath = process.env.CHROMIUM || '/usr/bin/chromium';
+const chromiumFlags = [
+  '--headless',
+  '--no-sandbox',
+  '--disable-gpu',
+  '--no-first-run',
+  '--disable-background-networking',
+  '--disable-component-update',
+  '--disable-sync',
+];
+
+// Milliseconds.
+const kStartTimeout = 30_000;
+const kStopTimeout = 5_000;
+
+// Servers still running and folders not yet removed when the process leaves,
+// however it leaves.
+const liveServers = new Set();
+const liveRoots = new Set();
+process.on('exit', () => {
+  for (const child of liveServers) child.kill('SIGKILL');
+  for (const root of liveRoots) rmSync(root, { recursive: true, force: true });
+});
+for (const sig of ['SIGINT', 'SIGTERM']) {
+  process.once(sig, () => process.exit(130));
+}
+
+const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
+// A wait that does not keep the process alive: for time limits that are
+// usually cut short.
+const limit = (ms) => new Promise((r) => setTimeout(r, ms).unref());
+
+export class Site {
+  // `vdir`: the virtual directory name the application folder is served under.
+  // `label`: names the screenshots and the server log; defaults to the test file's name.
+  constructor({ vdir = 'tarvo', label } = {}) {
+    this.vdir = vdir;
+    this.label = label || basename(process.argv[1] || 'browser', '.mjs').replace(/\.test$/, '');
+    this.adminPassword = 'admin-' + randomBytes(6).toString('hex');
+    this.demoAccounts = [];  // {uid, password, name} of the demo users
+    this.root = null;        // temporary folder holding the application folder
+    this.dir = null;         // the application folder
+    this.baseUrl = null;     // "http://127.0.0.1:PORT/"
+    this.browser = null;
+    this.server = null;
+    this.logPath = join(outputDir, `${this.label}-deskhost.log`);
+    this.contexts = [];
+  }
+
+  // The address of `path` inside the application, e.g. url('main.asp').
+  url(path = '') {
+    return `${this.baseUrl}${this.vdir}/${path}`;
+  }
+
+  async start() {
+    try {
+      mkdirSync(outputDir, { recursive: true });
+      if (!existsSync(deskhostPath)) {
+        throw new Error(`${deskhostPath} not found: build first (bash scripts/build.sh)`);
+      }
+      this.root = mkdtempSync(join(tmpdir(), 'desk-browser-'));
+      liveRoots.add(this.root);
+      this.dir = join(this.root, 'app');
+      const out = execFileSync(
+          deskhostPath,
+          ['init', this.dir, '--demo', '--admin-password', this.adminPassword,
+           '--password-cost', 'min'],
+          { encoding: 'utf8' });
+      for (const m of out.matchAll(/^demo user: (\S+) \/ (\S+) \/ (.*)$/gm)) {
+        this.demoAccounts.push({ uid: m[1], password: m[2], name: m[3] });
+      }
+      await this.#startServer();
+      this.browser = await chromium.launch({
+        executablePath: chromiumPath,
+        headless: true,
+        // Playwright starts every browser on a fresh temporary profile
+        // (--user-data-dir) and deletes it when the browser closes.
+        args: chromiumFlags,
+        timeout: kStartTimeout,
+      });
+    } catch (e) {
+      await this.stop();
+      throw e;
+    }
+  }
+
+  async #startServer() {
+    // Port 0: the kernel picks a free port and the server reports it.
+    const child = spawn(
+        deskhostPath,
+        ['serve', '--host', '127.0.0.1', '--port', '0', '--vdir', `${this.vdir}=${this.dir}`],
+        { stdio: ['ignore', 'pipe', 'pipe'] });
+    this.server = child;
+    liveServers.add(child);
+    const exited = new Promise((r) => child.once('exit', (code, sig) => r({ code, sig })));
+    child.exited = exited;
+    exited.then(() => liveServers.delete(child));
+
+    // Both streams go to the log; stderr also carries the port.
+    const log = createWriteStream(this.logPath);
+    child.stdout.pipe(log, { end: false });
+    let stderr = '';
+    const listening = new Promise((resolvePort) => {
+      child.stderr.setEncoding('utf8');
+      child.stderr.on('data', (chunk) => {
+        log.write(chunk);
+        if (stderr.length < 65536) stderr += chunk;
+        const m = /listening on http:\/\/[^:]+:(\d+)\//.exec(stderr);
+        if (m) resolvePort(Number(m[1]));
+      });
+    });
+    child.once('close', () => log.end());
+
+    const port = await Promise.race([
+      listening,
+      exited.then(({ code, sig }) => {
+        throw new Error(`deskhost exited (${code ?? sig}) before listening:\n${stderr}`);
+      }),
+      limit(kStartTimeout).then(() => {
+        throw new Error(`deskhost did not report a port within ${kStartTimeout} ms:\n${stderr}`);
+      }),
+    ]);
+    this.baseUrl = `http://127.0.0.1:${port}/`;
+
+    // Listening is not yet answering: wait for the login page itself.
+    const deadline = Date.now() + kStartTimeout;
+    for (;;) {
+      try {
+        const res = await fetch(this.url('default.htm'));
+        await res.arrayBuffer();
+        if (res.ok) return;
+      } catch { /* not yet */ }
+      if (Date.now() > deadline) throw new Error(`${this.url('default.htm')} did not answer`);
+      await sleep(100);
+    }
+  }
+
+  // A new page in a context of its own, so each has its own session cookie.
+  // JavaScript errors of the page are collected in page.errors.
+  async newPage() {
+    const context = await this.browser.newContext();
+    this.contexts.push(context);
+    const page = await context.newPage();
+    page.errors = [];
+    page.on('pageerror', (e) => page.errors.push(e));
+    return page;
+  }
+
+  // Saves a full-page screenshot as test-output/<label>-<name>.png; returns its path.
+  async screenshot(page, name) {
+    const path = join(outputDir, `${this.label}-${name}.png`);
+    await page.screenshot({ path, fullPage: true });
+    return path;
+  }
+
+  // The server's log so far (access lines and messages).
+  serverLog() {
+    try { return readFileSync(this.logPath, 'utf8'); } catch { return ''; }
+  }
+
+  // Safe to call more than once and after a failed start.
+  async stop() {
+    if (this.browser) {
+      const b = this.browser;
+      this.browser = null;
+      await b.close().catch(() => {});
+    }
+    if (this.server) {
+      const child = this.server;
+      this.server = null;
+      if (child.exitCode === null && child.signalCode === null) {
+        child.kill('SIGTERM');
+        const done = await Promise.race([child.exited.then(() => true), limit(kStopTimeout)]);
+        if (!done) {
+          child.kill('SIGKILL');
+          await child.exited;
+        }
+      }
+    }
+    if (this.root) {
+      rmSync(this.root, { recursive: true, force: true });
+      liveRoots.delete(this.root);
+      this.root = null;
+    }
+  }
+}
+
+// A Site started before the file's tests and stopped after them.
+export function useSite(options) {
+  const site = new Site(options);
+  before(() => site.start());
+  after(() => site.stop());
+  return site;
+}
