@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 
+#include "server/host/chrome.h"
 #include "core/text.h"
 #include "server/files/documents.h"
 #include "server/host/login.h"
@@ -12,43 +13,19 @@ namespace {
 
 using text::html;
 
-void open_page(asp::Response& r, std::string_view title) {
-  r.Write("<html><head><title>" + html(title) +
-          "</title><meta http-equiv='Content-Type' content='text/html; charset=gb2312'>"
-          "<link rel='stylesheet' href='apply.css' type='text/css'></head>"
-          "<body leftmargin='0' topmargin='0' marginwidth='0' marginheight='0' "
-          "oncontextmenu='return false'>");
-}
+void open_page(asp::Response& r, std::string_view title) { r.Write(host::page_head(title)); }
 
 void title_bar(asp::Response& r, std::string_view title) {
-  r.Write(
-      "<table width='100%' border='0' cellspacing='0' cellpadding='4'><tr>"
-      "<td class='10blue'><b>" +
-      html(title) +
-      "</b></td><td class='10blue' align='right'>"
-      "<a href='templelist.asp' class='aapply'>公文模板</a>&nbsp;&nbsp;"
-      "<a href='mysign.asp' class='aapply'>个人签名</a></td></tr></table>");
+  r.Write(host::title_bar(title, {{"templelist.asp", "公文模板"}, {"mysign.asp", "个人签名"}}));
 }
 
-void close_page(asp::Response& r) {
-  r.Write("</body></html>");
-}
+void close_page(asp::Response& r) { r.Write(host::kPageEnd); }
 
 // A whole page that only tells the user something, with a way back.
 void message_page(asp::ScriptingContext& ctx, int status, std::string_view title,
                   std::string_view message) {
-  auto& r = ctx.response();
-  r.Clear();
-  r.Status = status;
-  open_page(r, title);
-  title_bar(r, title);
-  r.Write(
-      "<table width='100%' border='0' cellspacing='0' cellpadding='4'>"
-      "<tr><td class='10blue' align='center' height='60'>" +
-      html(message) +
-      "</td></tr><tr><td class='10blue' align='center'>"
-      "<a href='javascript:history.go(-1)' class='aapply'>返回</a></td></tr></table>");
-  close_page(r);
+  host::message_page(ctx.response(), status, title, message, true,
+                     {{"templelist.asp", "公文模板"}, {"mysign.asp", "个人签名"}});
 }
 
 // A short text/plain answer for page script.

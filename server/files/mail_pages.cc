@@ -1,3 +1,4 @@
+#include "server/host/chrome.h"
 #include "server/files/mail_pages.h"
 
 #include <string>
@@ -17,47 +18,20 @@ constexpr std::size_t kBoxTitleChars = 24;
 // Longest attachment file name kept, in characters.
 constexpr std::size_t kFileNameChars = 120;
 
-void open_page(asp::Response& r, std::string_view title) {
-  r.Write("<html><head><title>" + html(title) +
-          "</title><meta http-equiv='Content-Type' content='text/html; charset=gb2312'>"
-          "<link rel='stylesheet' href='apply.css' type='text/css'></head>"
-          "<body leftmargin='0' topmargin='0' marginwidth='0' marginheight='0' "
-          "oncontextmenu='return false'>");
-}
+void open_page(asp::Response& r, std::string_view title) { r.Write(host::page_head(title)); }
 
 // The page's title bar with the links between the mail pages.
 void title_bar(asp::Response& r, std::string_view title) {
-  r.Write(
-      "<table width='100%' border='0' cellspacing='0' cellpadding='4'><tr>"
-      "<td class='10blue'><b>" +
-      html(title) +
-      "</b></td><td class='10blue' align='right'>"
-      "<a href='mailbox.asp' class='aapply'>收件箱</a>&nbsp;&nbsp;"
-      "<a href='writemail.asp' class='aapply'>写邮件</a></td></tr></table>");
+  r.Write(host::title_bar(title, {{"mailbox.asp", "收件箱"}, {"writemail.asp", "写邮件"}}));
 }
 
-void close_page(asp::Response& r) {
-  r.Write("</body></html>");
-}
+void close_page(asp::Response& r) { r.Write(host::kPageEnd); }
 
 // A whole page that only tells the user something.
 void message_page(asp::ScriptingContext& ctx, int status, std::string_view title,
                   std::string_view message, bool offer_back) {
-  auto& r = ctx.response();
-  r.Clear();
-  r.Status = status;
-  open_page(r, title);
-  title_bar(r, title);
-  r.Write(
-      "<table width='100%' border='0' cellspacing='0' cellpadding='4'>"
-      "<tr><td class='10blue' align='center' height='60'>" +
-      html(message) + "</td></tr><tr><td class='10blue' align='center'>");
-  if (offer_back)
-    r.Write("<a href='javascript:history.go(-1)' class='aapply'>返回修改</a>&nbsp;&nbsp;");
-  r.Write(
-      "<a href='mailbox.asp' class='aapply'>返回收件箱</a>&nbsp;&nbsp;"
-      "<a href='writemail.asp' class='aapply'>写邮件</a></td></tr></table>");
-  close_page(r);
+  host::message_page(ctx.response(), status, title, message, offer_back,
+                     {{"mailbox.asp", "返回收件箱"}, {"writemail.asp", "写邮件"}});
 }
 
 // A short text/plain answer for page script.

@@ -1,3 +1,4 @@
+#include "server/host/chrome.h"
 #include "server/workflow/fawen_pages.h"
 
 #include <cstdint>
@@ -20,43 +21,19 @@ using text::html;
 
 // ---- Page frame -------------------------------------------------------------
 
-void open_page(asp::Response& r, std::string_view title) {
-  r.Write("<html><head><title>" + html(title) +
-          "</title><meta http-equiv='Content-Type' content='text/html; charset=gb2312'>"
-          "<link rel='stylesheet' href='apply.css' type='text/css'></head>"
-          "<body leftmargin='0' topmargin='0' marginwidth='0' marginheight='0' "
-          "oncontextmenu='return false'>");
-}
+void open_page(asp::Response& r, std::string_view title) { r.Write(host::page_head(title)); }
 
-void close_page(asp::Response& r) {
-  r.Write("</body></html>");
-}
+void close_page(asp::Response& r) { r.Write(host::kPageEnd); }
 
 void title_bar(asp::Response& r, std::string_view title) {
-  r.Write(
-      "<table width='100%' border='0' cellspacing='0' cellpadding='4'><tr>"
-      "<td class='10blue'><b>" +
-      html(title) +
-      "</b></td><td class='10blue' align='right'>"
-      "<a href='right.asp' class='aapply'>返回桌面</a></td></tr></table>");
+  r.Write(host::title_bar(title, {{"right.asp", "返回桌面"}}));
 }
 
 // A whole page that tells the user the outcome of a post.
 void message_page(asp::ScriptingContext& ctx, int status, std::string_view title,
                   std::string_view message, bool offer_back) {
-  auto& r = ctx.response();
-  r.Clear();
-  r.Status = status;
-  open_page(r, title);
-  title_bar(r, title);
-  r.Write(
-      "<table width='100%' border='0' cellspacing='0' cellpadding='4'>"
-      "<tr><td class='10blue' align='center' height='60'>" +
-      html(message) + "</td></tr><tr><td class='10blue' align='center'>");
-  if (offer_back)
-    r.Write("<a href='javascript:history.go(-1)' class='aapply'>返回</a>&nbsp;&nbsp;");
-  r.Write("<a href='right.asp' class='aapply'>返回桌面</a></td></tr></table>");
-  close_page(r);
+  host::message_page(ctx.response(), status, title, message, offer_back,
+                     {{"right.asp", "返回桌面"}});
 }
 
 // A short text/plain answer for page script.

@@ -1,3 +1,4 @@
+#include "server/host/chrome.h"
 #include "server/workflow/shouwen.h"
 
 #include <string>
@@ -431,24 +432,16 @@ std::string shouwen_history(db::Connection& conn, std::int64_t id, const Regiona
 }
 
 std::string page_head(std::string_view title) {
-  return "<html><head><title>" + html(title) +
-         "</title><meta http-equiv='Content-Type' content='text/html; charset=gb2312'>"
-         "<link rel='stylesheet' href='apply.css' type='text/css'>"
-         "<link rel='stylesheet' href='fawen.css' type='text/css'></head>"
-         "<body leftmargin='0' topmargin='0' marginwidth='0' marginheight='0' "
-         "oncontextmenu='return false'>";
+  return host::page_head(title, {"apply.css", "fawen.css"});
 }
 
 void message_page(asp::ScriptingContext& ctx, int status, std::string_view title,
                   std::string_view message, std::string_view back) {
-  auto& r = ctx.response();
-  r.Clear();
-  r.Status = status;
-  std::string out = page_head(title);
-  out += "<div class='message'><p>" + html(message) + "</p>";
-  if (!back.empty()) out += "<p><a href='" + html(back) + "' class='aapply'>返回</a></p>";
-  out += "</div></body></html>";
-  r.Write(out);
+  if (back.empty())
+    host::message_page(ctx.response(), status, title, message, false, {}, {"apply.css", "fawen.css"});
+  else
+    host::message_page(ctx.response(), status, title, message, false, {{back, "返回"}},
+                       {"apply.css", "fawen.css"});
 }
 
 }  // namespace desk::workflow
