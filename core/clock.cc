@@ -70,24 +70,20 @@ std::shared_ptr<const Clock> system_clock() {
 
 static std::string format_with(std::string_view pattern, const DateTime& t) {
   std::string out;
-  for (size_t i = 0; i < pattern.size(); ++i) {
+  for (size_t i = 0; i < pattern.size();) {
     char c = pattern[i];
-    bool doubled = i + 1 < pattern.size() && pattern[i + 1] == c;
+    size_t run = 1;
+    while (i + run < pattern.size() && pattern[i + run] == c) ++run;
     switch (c) {
-      case 'y': out += std::to_string(t.year); break;
-      case 'm':
-        out += doubled ? two(t.month) : std::to_string(t.month);
-        if (doubled) ++i;
-        break;
-      case 'd':
-        out += doubled ? two(t.day) : std::to_string(t.day);
-        if (doubled) ++i;
-        break;
+      case 'y': out += run == 2 ? two(t.year % 100) : std::to_string(t.year); break;
+      case 'm': out += run >= 2 ? two(t.month) : std::to_string(t.month); break;
+      case 'd': out += run >= 2 ? two(t.day) : std::to_string(t.day); break;
       case 'H': out += two(t.hour); break;
       case 'M': out += two(t.minute); break;
       case 'S': out += two(t.second); break;
-      default: out += c;
+      default: out.append(run, c);
     }
+    i += run;
   }
   return out;
 }

@@ -42,9 +42,10 @@ class FixedClock : public Clock {
 };
 
 // How dates and times are written on pages ("regional settings").
-// Patterns: y = year, m/d = month/day without leading zero, mm/dd = with
-// leading zero; H/M/S = hour/minute/second with leading zero. The default
-// writes 2006-12-3 and 15:30:45.
+// Patterns: y (or yyyy) = year, yy = its last two digits; m/d = month/day
+// without leading zero, mm/dd = with leading zero; H/M/S (or HH/MM/SS) =
+// hour/minute/second with leading zero. A run of one letter is one field.
+// The default writes 2006-12-3 and 15:30:45.
 struct Regional {
   std::string date_pattern = "y-m-d";
   std::string time_pattern = "H:M:S";

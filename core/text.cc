@@ -291,7 +291,10 @@ std::vector<std::string> split(std::string_view s, char sep) {
 bool parse_int(std::string_view s, long long& out) {
   std::string t = trim(s);
   std::string_view v = t;
-  if (!v.empty() && v[0] == '+') v.remove_prefix(1);
+  if (!v.empty() && v[0] == '+') {
+    v.remove_prefix(1);
+    if (!v.empty() && v[0] == '-') return false;  // one sign only
+  }
   if (v.empty()) return false;
   auto [p, ec] = std::from_chars(v.data(), v.data() + v.size(), out);
   return ec == std::errc() && p == v.data() + v.size();

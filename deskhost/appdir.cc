@@ -66,6 +66,9 @@ void install_site(const fs::path& site, const fs::path& appdir) {
 InitResult init_appdir(const InitOptions& opt) {
   if (opt.edition != "office" && opt.edition != "law")
     throw Error(Errc::config, "edition must be office or law");
+  // app.conf refuses any other value, so the folder would not start.
+  if (opt.password_cost != "interactive" && opt.password_cost != "min")
+    throw Error(Errc::config, "password cost must be interactive or min");
   fs::path dbfile = opt.appdir / "data" / "office.db";
   if (fs::exists(dbfile))
     throw Error(Errc::conflict, "database " + dbfile.string() + " exists already; not overwritten");

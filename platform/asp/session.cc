@@ -36,13 +36,15 @@ std::shared_ptr<SessionData> SessionStore::find(const std::string& token) {
   auto it = sessions_.find(token);
   if (it == sessions_.end()) return nullptr;
   auto now = std::chrono::steady_clock::now();
-  std::lock_guard dl(it->second->mu);
-  if (it->second->abandoned || now - it->second->last_used > timeout_) {
+  // Held here so that erasing the entry cannot free the mutex while it is locked.
+  std::shared_ptr<SessionData> data = it->second;
+  std::lock_guard dl(data->mu);
+  if (data->abandoned || now - data->last_used > timeout_) {
     sessions_.erase(it);
     return nullptr;
   }
-  it->second->last_used = now;
-  return it->second;
+  data->last_used = now;
+  return data;
 }
 
 std::pair<std::string, std::shared_ptr<SessionData>> SessionStore::create() {
@@ -78,8 +80,9 @@ std::size_t SessionStore::sweep() {
   auto now = std::chrono::steady_clock::now();
   std::lock_guard lock(mu_);
   for (auto it = sessions_.begin(); it != sessions_.end();) {
-    std::lock_guard dl(it->second->mu);
-    if (it->second->abandoned || now - it->second->last_used > timeout_)
+    std::shared_ptr<SessionData> data = it->second;  // outlives the lock below
+    std::lock_guard dl(data->mu);
+    if (data->abandoned || now - data->last_used > timeout_)
       it = sessions_.erase(it);
     else
       ++it;

@@ -1,5 +1,7 @@
 #include "platform/db/db.h"
 
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 #include "core/error.h"
@@ -11,13 +13,14 @@ std::string Value::text() const {
   switch (v_.index()) {
     case 1: return std::to_string(std::get<std::int64_t>(v_));
     case 2: {
+      // Whole numbers without a fraction; others with 15 significant digits,
+      // so that small and large values are not rounded to nothing.
       double d = std::get<double>(v_);
-      if (d == static_cast<double>(static_cast<std::int64_t>(d)))
+      if (std::fabs(d) < 1e15 && d == std::trunc(d))
         return std::to_string(static_cast<std::int64_t>(d));
-      std::string s = std::to_string(d);
-      while (!s.empty() && s.back() == '0') s.pop_back();
-      if (!s.empty() && s.back() == '.') s.pop_back();
-      return s;
+      char buf[32];
+      std::snprintf(buf, sizeof buf, "%.15g", d);
+      return buf;
     }
     case 3: return std::get<std::string>(v_);
     case 4: return std::get<Blob>(v_).bytes;

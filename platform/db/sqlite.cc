@@ -24,8 +24,14 @@ class SqliteConnection : public Connection {
     }
     sqlite3_busy_timeout(db_, opt.busy_timeout_ms);
     sqlite3_extended_result_codes(db_, 1);
-    if (path != ":memory:") script("PRAGMA journal_mode=WAL;");
-    script("PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON;");
+    try {
+      if (path != ":memory:") script("PRAGMA journal_mode=WAL;");
+      script("PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON;");
+    } catch (...) {  // e.g. a file that is not a database
+      sqlite3_close(db_);
+      db_ = nullptr;
+      throw;
+    }
   }
 
   ~SqliteConnection() override {
@@ -73,7 +79,9 @@ class SqliteConnection : public Connection {
     if (rc != SQLITE_OK) {
       std::string msg = err ? err : sqlite3_errstr(rc);
       sqlite3_free(err);
-      throw Error(rc == SQLITE_BUSY ? Errc::conflict : Errc::database, msg);
+      int primary = rc & 0xFF;
+      bool busy = primary == SQLITE_BUSY || primary == SQLITE_LOCKED;
+      throw Error(busy ? Errc::conflict : Errc::database, msg);
     }
   }
 

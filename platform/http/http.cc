@@ -4,7 +4,9 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
+#include <array>
 #include <cstdio>
+#include <limits>
 #include <list>
 #include <mutex>
 #include <optional>
@@ -41,16 +43,21 @@ void access_log(const std::string& remote, const std::string& method, const std:
 struct Server::Impl {
   Options opt;
   Handler& handler;
-  net::io_context ioc;
-  tcp::acceptor acceptor{ioc};
-  net::steady_timer grace{ioc};
-  std::vector<std::thread> threads;
+  // Declared before the io_context: connections still pending when the
+  // grace period ran out are destroyed with it and unregister themselves.
   std::atomic<bool> stopping{false};
   std::atomic<int> live{0};
-
   struct Conn;
   std::mutex conns_mu;
   std::list<std::weak_ptr<Conn>> conns;
+
+  net::io_context ioc;
+  // Serialises accepting and the shutdown steps (the acceptor and the timer
+  // are used from several threads).
+  net::strand<net::io_context::executor_type> control{ioc.get_executor()};
+  tcp::acceptor acceptor{control};
+  net::steady_timer grace{control};
+  std::vector<std::thread> threads;
 
   Impl(Options o, Handler& h) : opt(std::move(o)), handler(h) {}
 
@@ -61,7 +68,8 @@ struct Server::Impl {
     std::optional<bhttp::request_parser<bhttp::string_body>> parser;
     std::shared_ptr<bhttp::response<bhttp::string_body>> reply;
     std::string remote;
-    bool idle = true;  // waiting for the next request head
+    bool idle = true;      // waiting for the next request head
+    bool refused = false;  // answered before the request was read whole
     std::chrono::steady_clock::time_point started;
     std::string log_method, log_target;
     std::list<std::weak_ptr<Conn>>::iterator self_it;
@@ -77,8 +85,10 @@ struct Server::Impl {
         std::lock_guard lock(srv.conns_mu);
         srv.conns.erase(self_it);
       }
-      if (--srv.live == 0 && srv.stopping) {
-        net::post(srv.ioc, [&s = srv] { s.grace.cancel(); });
+      // Once the io_context has stopped (the grace period ran out, or it is
+      // being destroyed with this connection pending) nothing waits on the timer.
+      if (--srv.live == 0 && srv.stopping && !srv.ioc.stopped()) {
+        net::post(srv.control, [&s = srv] { s.grace.cancel(); });
       }
     }
 
@@ -87,6 +97,9 @@ struct Server::Impl {
       idle = true;
       parser.emplace();
       parser->header_limit(srv.opt.header_limit);
+      // The body ceiling is the handler's, set once the head is known; until
+      // then the parser must not apply its own default (1 MB).
+      parser->body_limit(std::numeric_limits<std::uint64_t>::max());
       stream.expires_after(srv.opt.header_timeout);
       bhttp::async_read_header(stream, buffer, *parser,
                                [self = shared_from_this()](beast::error_code ec, std::size_t) {
@@ -155,7 +168,7 @@ struct Server::Impl {
         if (ec == bhttp::error::body_limit) return fail_fast(413, "request body too large");
         return close();
       }
-      bool keep = parser->get().keep_alive() && !srv.stopping;
+      bool keep = parser->get().keep_alive();
       unsigned version = parser->get().version();
       Message m = make_message(true);
       Reply r;
@@ -164,12 +177,16 @@ struct Server::Impl {
       } catch (const std::exception& e) {
         std::fprintf(stderr, "handler failed: %s\n", e.what());
         r = Reply{500, {{"Content-Type", "text/plain"}}, "internal error\n"};
+      } catch (...) {  // must not end the worker thread
+        std::fprintf(stderr, "handler failed\n");
+        r = Reply{500, {{"Content-Type", "text/plain"}}, "internal error\n"};
       }
       if (m.method == "HEAD") {
         // The length of the body a GET would have got.
         r.headers.emplace_back("Content-Length", std::to_string(r.body.size()));
       }
-      send(std::move(r), keep, version, m.method == "HEAD");
+      // A stop that began while the handler ran closes this connection too.
+      send(std::move(r), keep && !srv.stopping, version, m.method == "HEAD");
     }
 
     void send(Reply r, bool keep, unsigned version, bool head_only) {
@@ -195,6 +212,7 @@ struct Server::Impl {
       bhttp::async_write(stream, *res,
                          [self = shared_from_this(), keep](beast::error_code ec, std::size_t) {
                            self->reply.reset();
+                           if (!ec && self->refused) return self->linger();
                            if (ec || !keep) return self->close();
                            self->read_head();
                          });
@@ -202,6 +220,7 @@ struct Server::Impl {
 
     // Answers an unreadable request and closes the connection.
     void fail_fast(int status, const char* why) {
+      refused = true;
       started = std::chrono::steady_clock::now();
       if (log_method.empty()) log_method = "-";
       send(Reply{status, {{"Content-Type", "text/plain"}}, std::string(why) + "\n"}, false, 11, false);
@@ -211,6 +230,23 @@ struct Server::Impl {
       beast::error_code ec;
       stream.socket().shutdown(tcp::socket::shutdown_both, ec);
       stream.socket().close(ec);
+    }
+
+    // Closing with unread input resets the connection, and a client still
+    // sending its body would lose the answer. After a refusal the input is
+    // discarded for a short while (2 s at most) before the close.
+    void linger() {
+      beast::error_code ec;
+      stream.socket().shutdown(tcp::socket::shutdown_send, ec);
+      stream.expires_after(std::chrono::seconds(2));
+      discard(std::make_shared<std::array<char, 16 * 1024>>());
+    }
+    void discard(std::shared_ptr<std::array<char, 16 * 1024>> scratch) {
+      auto done = [self = shared_from_this(), scratch](beast::error_code ec, std::size_t) {
+        if (ec) return self->close();
+        self->discard(scratch);
+      };
+      stream.async_read_some(net::buffer(*scratch), std::move(done));
     }
   };
 
@@ -233,7 +269,7 @@ struct Server::Impl {
 
   void begin_stop() {
     if (stopping.exchange(true)) return;
-    net::post(ioc, [this] {
+    net::post(control, [this] {
       beast::error_code ec;
       acceptor.close(ec);
       std::vector<std::shared_ptr<Conn>> open;

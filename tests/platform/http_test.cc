@@ -1,0 +1,332 @@
+// The HTTP server over real sockets on 127.0.0.1: keep-alive, body and
+// header limits, 100-continue, timeouts, HEAD, failures and shutdown.
+#include <gtest/gtest.h>
+
+#include <boost/asio.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "platform/http/http.h"
+
+namespace desk {
+namespace {
+
+namespace beast = boost::beast;
+namespace bhttp = boost::beast::http;
+namespace net = boost::asio;
+using tcp = net::ip::tcp;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// Answers by target: /slow sleeps 300 ms, /throw and /throw-other fail,
+// anything else echoes the method, target and body. /small takes 100 bytes.
+class TestHandler : public http::Handler {
+ public:
+  std::uint64_t body_limit(const http::Message& head) override {
+    ++limits_asked;
+    return head.target.rfind("/small", 0) == 0 ? 100 : 1 << 20;
+  }
+  http::Reply handle(http::Message& m) override {
+    ++handled;
+    if (m.target == "/slow") {
+      slow_entered = true;
+      std::this_thread::sleep_for(300ms);
+      return {200, {{"Content-Type", "text/plain"}}, "slow done"};
+    }
+    if (m.target == "/throw") throw std::runtime_error("page failed");
+    if (m.target == "/throw-other") throw 42;
+    return {200, {{"Content-Type", "text/plain"}}, m.method + " " + m.target + " " + m.body};
+  }
+  std::atomic<int> handled{0};
+  std::atomic<int> limits_asked{0};
+  std::atomic<bool> slow_entered{false};
+};
+
+// A blocking client with a deadline on every step.
+class Client {
+ public:
+  explicit Client(unsigned short port) {
+    run([&](auto done) {
+      stream_.expires_after(5s);
+      stream_.async_connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), port),
+                            [done](beast::error_code ec) { done(ec); });
+    });
+    EXPECT_FALSE(ec_) << ec_.message();
+  }
+
+  void send(const std::string& bytes) {
+    run([&](auto done) {
+      stream_.expires_after(5s);
+      net::async_write(stream_, net::buffer(bytes),
+                       [done](beast::error_code ec, std::size_t) { done(ec); });
+    });
+    ASSERT_FALSE(ec_) << ec_.message();
+  }
+
+  // Reads one response; `head_only` for the answer to HEAD. Status 0 when
+  // the connection ended instead.
+  bhttp::response<bhttp::string_body> read(bool head_only = false) {
+    bhttp::response_parser<bhttp::string_body> parser;
+    parser.body_limit(16 * 1024 * 1024);
+    parser.skip(head_only);
+    run([&](auto done) {
+      stream_.expires_after(5s);
+      bhttp::async_read(stream_, buffer_, parser,
+                        [done](beast::error_code ec, std::size_t) { done(ec); });
+    });
+    if (ec_) return {};
+    return parser.release();
+  }
+
+  // True when the server closed the connection (rather than the deadline passing).
+  bool closed_by_server(std::chrono::seconds within = 5s) {
+    char byte;
+    run([&](auto done) {
+      stream_.expires_after(within);
+      stream_.async_read_some(net::buffer(&byte, 1),
+                              [done](beast::error_code ec, std::size_t) { done(ec); });
+    });
+    return ec_ && ec_ != beast::error::timeout;
+  }
+
+  const beast::error_code& error() const { return ec_; }
+
+ private:
+  template <class Start>
+  void run(Start start) {
+    ec_ = {};
+    ioc_.restart();
+    start([this](beast::error_code ec) { ec_ = ec; });
+    ioc_.run();
+  }
+
+  net::io_context ioc_;
+  beast::tcp_stream stream_{ioc_};
+  beast::flat_buffer buffer_;
+  beast::error_code ec_;
+};
+
+http::Options quiet_options() {
+  http::Options o;
+  o.port = 0;
+  o.threads = 2;
+  o.access_log = false;
+  return o;
+}
+
+std::string get(const std::string& target, const std::string& extra = "") {
+  return "GET " + target + " HTTP/1.1\r\nHost: t\r\n" + extra + "\r\n";
+}
+
+TEST(HttpServer, KeepAliveServesSeveralRequestsOnOneConnection) {
+  TestHandler h;
+  http::Server server(quiet_options(), h);
+  server.listen();
+  server.start();
+  Client c(server.port());
+  c.send(get("/a"));
+  auto first = c.read();
+  EXPECT_EQ(first.result_int(), 200);
+  EXPECT_EQ(first.body(), "GET /a ");
+  EXPECT_TRUE(first.keep_alive());
+  // Two requests sent together are answered in order.
+  c.send("POST /b HTTP/1.1\r\nHost: t\r\nContent-Length: 5\r\n\r\nhello" + get("/c"));
+  EXPECT_EQ(c.read().body(), "POST /b hello");
+  EXPECT_EQ(c.read().body(), "GET /c ");
+  c.send(get("/d", "Connection: close\r\n"));
+  auto last = c.read();
+  EXPECT_EQ(last.body(), "GET /d ");
+  EXPECT_FALSE(last.keep_alive());
+  EXPECT_TRUE(c.closed_by_server());
+  EXPECT_EQ(h.handled, 4);
+}
+
+TEST(HttpServer, BodyOverTheLimitIsRefusedUnread) {
+  TestHandler h;
+  http::Server server(quiet_options(), h);
+  server.listen();
+  server.start();
+  {  // announced length: refused on the head alone
+    Client c(server.port());
+    c.send("POST /small HTTP/1.1\r\nHost: t\r\nContent-Length: 5000000\r\n\r\n");
+    auto r = c.read();
+    EXPECT_EQ(r.result_int(), 413);
+    EXPECT_TRUE(c.closed_by_server());
+  }
+  {  // a client already sending the body still gets the answer
+    Client c(server.port());
+    c.send("POST /small HTTP/1.1\r\nHost: t\r\nContent-Length: 5000000\r\n\r\n" +
+           std::string(200000, 'x'));
+    EXPECT_EQ(c.read().result_int(), 413) << c.error().message();
+  }
+  {  // chunked: refused once the body passes the limit
+    Client c(server.port());
+    c.send(
+        "POST /small HTTP/1.1\r\nHost: t\r\nTransfer-Encoding: chunked\r\n\r\n"
+        "c8\r\n" +
+        std::string(200, 'y') + "\r\n0\r\n\r\n");
+    EXPECT_EQ(c.read().result_int(), 413) << c.error().message();
+  }
+  EXPECT_EQ(h.handled, 0);
+  {  // exactly at the limit is fine
+    Client c(server.port());
+    c.send("POST /small HTTP/1.1\r\nHost: t\r\nContent-Length: 100\r\n\r\n" +
+           std::string(100, 'z'));
+    auto r = c.read();
+    EXPECT_EQ(r.result_int(), 200);
+    EXPECT_EQ(r.body(), "POST /small " + std::string(100, 'z'));
+  }
+  EXPECT_EQ(h.handled, 1);
+}
+
+TEST(HttpServer, ExpectContinue) {
+  TestHandler h;
+  http::Server server(quiet_options(), h);
+  server.listen();
+  server.start();
+  {
+    Client c(server.port());
+    c.send("POST /up HTTP/1.1\r\nHost: t\r\nContent-Length: 5\r\nExpect: 100-continue\r\n\r\n");
+    EXPECT_EQ(c.read().result_int(), 100);
+    c.send("hello");
+    auto r = c.read();
+    EXPECT_EQ(r.result_int(), 200);
+    EXPECT_EQ(r.body(), "POST /up hello");
+  }
+  {  // too large: the final answer comes at once, without 100
+    Client c(server.port());
+    c.send(
+        "POST /small HTTP/1.1\r\nHost: t\r\nContent-Length: 101\r\nExpect: 100-continue\r\n\r\n");
+    EXPECT_EQ(c.read().result_int(), 413);
+  }
+  EXPECT_EQ(h.handled, 1);
+}
+
+TEST(HttpServer, HeaderOverTheLimitGets431) {
+  TestHandler h;
+  http::Options o = quiet_options();
+  o.header_limit = 4096;
+  http::Server server(o, h);
+  server.listen();
+  server.start();
+  Client c(server.port());
+  c.send(get("/a", "X-Big: " + std::string(8000, 'a') + "\r\n"));
+  EXPECT_EQ(c.read().result_int(), 431);
+  EXPECT_TRUE(c.closed_by_server());
+  EXPECT_EQ(h.handled, 0);
+  EXPECT_EQ(h.limits_asked, 0);
+}
+
+TEST(HttpServer, StalledAndIdleClientsAreDisconnected) {
+  TestHandler h;
+  http::Options o = quiet_options();
+  o.header_timeout = 1s;
+  http::Server server(o, h);
+  server.listen();
+  server.start();
+  auto started = Clock::now();
+  Client half(server.port());
+  half.send("GET /a HTTP/1.1\r\nHo");
+  Client idle(server.port());
+  idle.send(get("/a"));
+  EXPECT_EQ(idle.read().result_int(), 200);
+
+  EXPECT_TRUE(half.closed_by_server());
+  EXPECT_TRUE(idle.closed_by_server());
+  auto took = Clock::now() - started;
+  EXPECT_GE(took, 900ms);
+  EXPECT_LT(took, 4s);
+  EXPECT_EQ(h.handled, 1);
+}
+
+TEST(HttpServer, HeadSendsTheLengthButNoBody) {
+  TestHandler h;
+  http::Server server(quiet_options(), h);
+  server.listen();
+  server.start();
+  Client c(server.port());
+  c.send("HEAD /page HTTP/1.1\r\nHost: t\r\n\r\n" + get("/page"));
+  auto head = c.read(true);
+  EXPECT_EQ(head.result_int(), 200);
+  EXPECT_EQ(head[bhttp::field::content_length], std::to_string(std::string("HEAD /page ").size()));
+  // Had the HEAD answer carried a body, this one would not parse.
+  auto next = c.read();
+  EXPECT_EQ(next.result_int(), 200);
+  EXPECT_EQ(next.body(), "GET /page ");
+}
+
+TEST(HttpServer, HandlerFailuresBecome500AndTheServerGoesOn) {
+  TestHandler h;
+  http::Server server(quiet_options(), h);
+  server.listen();
+  server.start();
+  Client c(server.port());
+  c.send(get("/throw"));
+  auto r = c.read();
+  EXPECT_EQ(r.result_int(), 500);
+  EXPECT_EQ(r.body().find("page failed"), std::string::npos);  // no details to the client
+  c.send(get("/throw-other"));
+  EXPECT_EQ(c.read().result_int(), 500);
+  c.send(get("/fine"));
+  EXPECT_EQ(c.read().body(), "GET /fine ");
+}
+
+TEST(HttpServer, StopLetsRequestsInFlightFinish) {
+  TestHandler h;
+  http::Server server(quiet_options(), h);
+  server.listen();
+  unsigned short port = server.port();
+  std::thread runner([&] { server.run(false); });
+
+  Client idle(port);
+  idle.send(get("/a"));
+  EXPECT_EQ(idle.read().result_int(), 200);
+  Client busy(port);
+  busy.send(get("/slow"));
+  while (!h.slow_entered) std::this_thread::sleep_for(5ms);
+
+  auto stopped = Clock::now();
+  server.stop();
+  auto r = busy.read();
+  EXPECT_EQ(r.result_int(), 200);
+  EXPECT_EQ(r.body(), "slow done");
+  EXPECT_FALSE(r.keep_alive());
+  EXPECT_TRUE(idle.closed_by_server(2s));
+  runner.join();
+  EXPECT_LT(Clock::now() - stopped, 3s);
+
+  // Nobody listens any more.
+  net::io_context ioc;
+  tcp::socket s(ioc);
+  beast::error_code ec;
+  s.connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), port), ec);
+  EXPECT_TRUE(ec);
+}
+
+TEST(HttpServer, StalledUploadDoesNotHoldShutdownBeyondTheGrace) {
+  TestHandler h;
+  http::Options o = quiet_options();
+  o.shutdown_grace = 1s;
+  auto server = std::make_unique<http::Server>(o, h);
+  server->listen();
+  std::thread runner([&] { server->run(false); });
+  Client c(server->port());
+  c.send("POST /up HTTP/1.1\r\nHost: t\r\nContent-Length: 100\r\n\r\n0123456789");
+  std::this_thread::sleep_for(100ms);  // the head is read, the body waits
+  auto stopped = Clock::now();
+  server->stop();
+  runner.join();
+  auto took = Clock::now() - stopped;
+  EXPECT_GE(took, 900ms);
+  EXPECT_LT(took, 4s);
+  server.reset();  // with the upload still pending
+  EXPECT_TRUE(c.closed_by_server());
+  EXPECT_EQ(h.handled, 0);
+}
+
+}  // namespace
+}  // namespace desk
