@@ -4,6 +4,12 @@
 
 namespace desk::asp {
 
+namespace {
+std::atomic<std::uint64_t> next_app_instance{1};
+}  // namespace
+
+AppEnv::AppEnv() : instance(next_app_instance++) {}
+
 std::string Application::get(std::string_view key) const {
   std::lock_guard lock(mu_);
   auto it = values_.find(text::to_lower(key));

@@ -2,6 +2,8 @@
 // Application objects, page components and their registry.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -37,6 +39,9 @@ class Application {
 // What the host knows of one application (one virtual directory). Owned by
 // the host; outlives every request it serves.
 struct AppEnv {
+  AppEnv();
+  // Unique for the life of the process, never reused (unlike an address).
+  const std::uint64_t instance;
   std::string name;             // virtual directory name, e.g. "tarvo"
   std::filesystem::path root;   // the application folder
   AppConfig config;

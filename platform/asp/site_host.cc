@@ -78,10 +78,12 @@ struct SiteHost::Target {
 
 namespace {
 
-thread_local std::map<const AppEnv*, std::unique_ptr<db::Connection>> t_connections;
+// Each worker thread keeps one connection per application, keyed by the
+// application's instance number so a later application never inherits one.
+thread_local std::map<std::uint64_t, std::unique_ptr<db::Connection>> t_connections;
 
 db::Connection* thread_connection(AppEnv& env) {
-  auto& slot = t_connections[&env];
+  auto& slot = t_connections[env.instance];
   if (!slot && env.open_db) slot = env.open_db();
   return slot.get();
 }
@@ -137,7 +139,7 @@ bool ends_with_ci(const std::string& s, std::string_view suffix) {
 SiteHost::SiteHost(const Registry& registry) : registry_(registry) {}
 
 SiteHost::~SiteHost() {
-  for (auto& a : apps_) t_connections.erase(a.env.get());
+  for (auto& a : apps_) t_connections.erase(a.env->instance);
 }
 
 AppEnv& SiteHost::add(const VirtualDir& dir) {
@@ -340,7 +342,7 @@ http::Reply SiteHost::serve_page(App& app, const PageSpec& page, const std::stri
       r = error_reply(500, "系统出错，操作未能完成。");
     }
     // A page must never leave its transaction open for the next one.
-    if (auto& slot = t_connections[&env]; slot && slot->in_transaction()) slot->rollback();
+    if (auto& slot = t_connections[env.instance]; slot && slot->in_transaction()) slot->rollback();
   }
 
   if (r.status == 200 && r.body.empty() && r.headers.empty()) {
