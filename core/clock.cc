@@ -88,6 +88,14 @@ static std::string format_with(std::string_view pattern, const DateTime& t) {
   return out;
 }
 
+std::string Regional::shown(std::string_view stored) const {
+  DateTime t;
+  if (stored.size() == 8 && DateTime::parse_iso("2000-01-01 " + std::string(stored), t))
+    return time(t);
+  if (!DateTime::parse_iso(stored, t)) return std::string(stored);
+  return stored.size() == 10 ? date(t) : date_time(t);
+}
+
 std::string Regional::date(const DateTime& t) const { return format_with(date_pattern, t); }
 std::string Regional::time(const DateTime& t) const { return format_with(time_pattern, t); }
 

@@ -53,6 +53,9 @@ struct Regional {
   std::string date(const DateTime& t) const;
   std::string time(const DateTime& t) const;
   std::string date_time(const DateTime& t) const { return date(t) + " " + time(t); }
+  // A stored ISO date, time of day or date and time in this format; text
+  // that is none of these is returned as it is.
+  std::string shown(std::string_view stored) const;
   // Reads a date written in any common form (2006-12-3, 2006/12/03,
   // 2006-12-03 10:00:00); false when it is not a date.
   static bool parse_date(std::string_view s, DateTime& out);

@@ -211,6 +211,20 @@ std::string html(std::string_view s) {
   return out;
 }
 
+std::string html_lines(std::string_view s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    char c = s[i];
+    if (c == '\r' || c == '\n') {
+      out += "<br>";
+      if (c == '\r' && i + 1 < s.size() && s[i + 1] == '\n') ++i;
+    } else {
+      out += html(std::string_view(&s[i], 1));
+    }
+  }
+  return out;
+}
+
 std::string js_string(std::string_view s) {
   std::string out;
   out.reserve(s.size() + 8);

@@ -38,6 +38,8 @@ std::string cut_title(std::string_view utf8, std::size_t n);
 // Escaping for the context a value is written into.
 std::string html(std::string_view s);       // element text and quoted attributes
 std::string js_string(std::string_view s);  // inside a '...' or "..." script string
+// Typed text as element text: escaped, each line break (CR LF, LF or CR) a <br>.
+std::string html_lines(std::string_view s);
 // Removes CR, LF and other control characters so a value can sit in a header.
 std::string header_safe(std::string_view s);
 

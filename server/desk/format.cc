@@ -17,24 +17,6 @@ std::string next_midnight_iso(const DateTime& t) {
   return d.iso();
 }
 
-std::string regional_time(const Regional& r, std::string_view iso_time) {
-  std::string s(iso_time);
-  DateTime t;
-  int used = 0;
-  if (std::sscanf(s.c_str(), "%2d:%2d:%2d%n", &t.hour, &t.minute, &t.second, &used) != 3 ||
-      used != static_cast<int>(s.size()) || t.hour > 23 || t.minute > 59 || t.second > 59 ||
-      t.hour < 0 || t.minute < 0 || t.second < 0)
-    return s;
-  return r.time(t);
-}
-
-std::string regional_date_time(const Regional& r, std::string_view iso) {
-  DateTime t;
-  if (!DateTime::parse_iso(iso, t)) return std::string(iso);
-  if (iso.size() == 10) return r.date(t);
-  return r.date_time(t);
-}
-
 std::string list_page_head() {
   return "<html><head><meta http-equiv='Content-Type' content='text/html; charset=gb2312'>"
          "<link rel='stylesheet' href='apply.css' type='text/css'>"

@@ -12,14 +12,6 @@ namespace desk::deskpages {
 // Midnight of the day after `t`, as "YYYY-MM-DD 00:00:00".
 std::string next_midnight_iso(const DateTime& t);
 
-// A stored time of day ("HH:MM:SS") in the regional format; text that is not
-// a time of day is returned as it is.
-std::string regional_time(const Regional& r, std::string_view iso_time);
-
-// A stored date and time ("YYYY-MM-DD HH:MM:SS", or a date alone) in the
-// regional format; other text is returned as it is.
-std::string regional_date_time(const Regional& r, std::string_view iso);
-
 // The shared head of the desk's list pages, up to and including the body tag.
 std::string list_page_head();
 // Closes what list_page_head opened.

@@ -12,21 +12,6 @@ std::string num(std::int64_t n) {
   return std::to_string(n);
 }
 
-// Escaped text with its line breaks (CR LF, LF or CR) kept as <br>.
-std::string html_lines(std::string_view s) {
-  std::string out;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    char c = s[i];
-    if (c == '\r' || c == '\n') {
-      out += "<br>";
-      if (c == '\r' && i + 1 < s.size() && s[i + 1] == '\n') ++i;
-    } else {
-      out += text::html(std::string_view(&s[i], 1));
-    }
-  }
-  return out;
-}
-
 }  // namespace
 
 void right_page(asp::ScriptingContext& ctx) {
@@ -62,7 +47,7 @@ void newwork_page(asp::ScriptingContext& ctx) {
               "' class='aapply'>[" + text::html(row.text("typed")) + "]" +
               text::html(row.text("title")) + "</a></td>");
     out.Write("<td class='10blue'>" +
-              text::html(regional_date_time(ctx.regional(), row.text("applytime"))) + "</td></tr>");
+              text::html(ctx.regional().shown(row.text("applytime"))) + "</td></tr>");
   }
   if (items.empty()) out.Write("<tr><td colspan='2' class='10blue'>您没有待办的工作。</td></tr>");
   out.Write("</table>");
@@ -89,9 +74,9 @@ void news_page(asp::ScriptingContext& ctx) {
     const db::Row& row = rows.front();
     out.Write("<tr><td class='newstitle'>" + text::html(row.text("title")) + "</td></tr>");
     out.Write("<tr><td class='newstime'>" +
-              text::html(regional_date_time(ctx.regional(), row.text("sendtime"))) + "&nbsp;[" +
+              text::html(ctx.regional().shown(row.text("sendtime"))) + "&nbsp;[" +
               num(row.integer("clicknum")) + "次]</td></tr>");
-    out.Write("<tr><td class='newsbody'>" + html_lines(row.text("content")) + "</td></tr>");
+    out.Write("<tr><td class='newsbody'>" + text::html_lines(row.text("content")) + "</td></tr>");
   }
   // In its own window the link closes it; otherwise it leads to all notices.
   out.Write(
@@ -120,7 +105,7 @@ void notice_page(asp::ScriptingContext& ctx) {
               text::html(row.text("title")) + "</a></td>");
     out.Write("<td class='10blue'>" + num(row.integer("clicknum")) + "次</td>");
     out.Write("<td class='10blue'>" +
-              text::html(regional_date_time(ctx.regional(), row.text("sendtime"))) + "</td></tr>");
+              text::html(ctx.regional().shown(row.text("sendtime"))) + "</td></tr>");
   }
   if (news.empty()) out.Write("<tr><td colspan='3' class='10blue'>暂无公告。</td></tr>");
   out.Write("</table>");

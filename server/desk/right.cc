@@ -241,10 +241,10 @@ void Right::attendance_panel(db::Connection& conn) {
         "tr></table>");
   } else {
     const db::Row& row = rows.front();
-    std::string start = text::html(regional_time(regional(), row.text("timestart")));
+    std::string start = text::html(regional().shown(row.text("timestart")));
     if (!row.text("timeend").empty()) {
       state = '2';
-      std::string end = text::html(regional_time(regional(), row.text("timeend")));
+      std::string end = text::html(regional().shown(row.text("timeend")));
       write("<table><tr><td class=10blue>" + name + ":</td></tr><tr height=30><td class=10blue>" +
             "&nbsp;&nbsp;&nbsp;&nbsp;您今天" + start +
             "签到</td></tr><tr height=17><td class=10blue>&nbsp;&nbsp;&nbsp;&nbsp;" + end +

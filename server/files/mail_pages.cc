@@ -54,22 +54,6 @@ std::string size_text(std::int64_t bytes) {
   return std::to_string((bytes + 1023) / 1024) + " KB";
 }
 
-// Mail body as element text: escaped, line breaks kept.
-std::string body_html(std::string_view body) {
-  std::string escaped = html(body);
-  std::string out;
-  for (std::size_t i = 0; i < escaped.size(); ++i) {
-    char c = escaped[i];
-    if (c == '\r' || c == '\n') {
-      if (c == '\r' && i + 1 < escaped.size() && escaped[i + 1] == '\n') ++i;
-      out += "<br>";
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
 // Byte ceiling of one upload: the session's MaxSize, else the application's.
 std::uint64_t upload_ceiling(asp::ScriptingContext& ctx) {
   long long max = 0;
@@ -333,7 +317,7 @@ void readmail_page(asp::ScriptingContext& ctx) {
     out += "<tr><td class='10blue' valign='top'>附　件：</td><td class='10blue'>" + attachments +
            "</td></tr>";
   out += "<tr><td class='10blue' valign='top'>内　容：</td><td class='10blue'>" +
-         body_html(mail.text("text")) + "</td></tr></table>";
+         text::html_lines(mail.text("text")) + "</td></tr></table>";
   r.Write(out);
   close_page(r);
 }

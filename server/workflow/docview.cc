@@ -7,12 +7,6 @@ namespace {
 
 using text::html;
 
-std::string shown_time(const Regional& regional, const std::string& stored) {
-  DateTime t;
-  if (DateTime::parse_iso(stored, t)) return regional.date_time(t);
-  return html(stored);
-}
-
 // One labelled cell; `markup` is already safe for the page.
 std::string cell(std::string_view label, const std::string& markup, int colspan = 1,
                  std::string_view height = "30") {
@@ -48,7 +42,7 @@ std::optional<std::string> fawen_view(db::Connection& conn, std::int64_t id,
     attachment = "<a href='loadpso.asp' class='aapply' target='_blank'>" + html(name) + "</a>";
   }
   std::string state = d.text("status") == "1"
-                          ? "已分发（" + shown_time(regional, d.text("donetime")) + "）"
+                          ? "已分发（" + html(regional.shown(d.text("donetime"))) + "）"
                           : "办理中";
 
   std::string out =
@@ -70,7 +64,7 @@ std::optional<std::string> fawen_view(db::Connection& conn, std::int64_t id,
          cell("拟 稿 人：", f("writename")) + cell("核 稿 人：", f("hegaoname")) + "</tr>";
   out += "<tr bgcolor='f5f5f5'>" + cell("印　　制：", f("name_print")) +
          cell("校　　对：", f("name_correct")) + cell("份　　数：", f("copy")) + "</tr>";
-  out += "<tr bgcolor='ffffff'>" + cell("拟稿时间：", shown_time(regional, d.text("writetime"))) +
+  out += "<tr bgcolor='ffffff'>" + cell("拟稿时间：", html(regional.shown(d.text("writetime")))) +
          cell("状　　态：", state, 2) + "</tr>";
   out += "<tr bgcolor='ffffff'>" + cell("主 题 词：", f("keywords"), 3) + "</tr>";
   out += "<tr bgcolor='ffffff'>" + cell("公文正文：", body) + cell("附　　件：", attachment, 2) +

@@ -1,6 +1,8 @@
 #include "server/host/chrome.h"
 #include "server/workflow/shouwen.h"
 
+#include "server/workflow/history.h"
+
 #include <string>
 
 #include "core/error.h"
@@ -30,29 +32,6 @@ std::int64_t id_of(std::string_view value) {
   long long id = 0;
   if (!text::parse_int(value, id) || id <= 0) return 0;
   return id;
-}
-
-// Text typed into a multi-line field as element text, line breaks kept.
-std::string multiline(std::string_view typed) {
-  std::string escaped = html(typed);
-  std::string out;
-  for (std::size_t i = 0; i < escaped.size(); ++i) {
-    char c = escaped[i];
-    if (c == '\r' || c == '\n') {
-      if (c == '\r' && i + 1 < escaped.size() && escaped[i + 1] == '\n') ++i;
-      out += "<br>";
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
-std::string swflow_step_name(std::string_view code) {
-  if (code == kRegistrationCode) return "收文登记";
-  if (code == kInstructionCode) return "收文批办";
-  if (code.empty()) return "办结";
-  return std::string(code);
 }
 
 }  // namespace
@@ -337,24 +316,6 @@ Item pending_item_of(db::Connection& conn, std::string_view nwid, std::string_vi
   return *item;
 }
 
-std::string shown_time(const Regional& regional, std::string_view stored) {
-  DateTime t;
-  if (!DateTime::parse_iso(stored, t)) return std::string(stored);
-  if (stored.size() == 10) return regional.date(t);
-  return regional.date_time(t);
-}
-
-std::string user_names(db::Connection& conn, std::string_view list) {
-  std::string out;
-  for (const std::string& uid : list_users(list)) {
-    std::string name =
-        conn.scalar("SELECT name FROM userlist WHERE uid = ? ORDER BY id LIMIT 1", {uid});
-    if (!out.empty()) out += "、";
-    out += name.empty() ? uid : name;
-  }
-  return out;
-}
-
 std::optional<std::string> shouwen_view(db::Connection& conn, std::int64_t id,
                                         const Regional& regional, bool with_body_link) {
   db::Result found = conn.query(
@@ -397,36 +358,9 @@ std::optional<std::string> shouwen_view(db::Connection& conn, std::int64_t id,
   out += wide_row("标　　题：", "<b>" + cell("title") + "</b>");
   out += wide_row("主 题 词：", html(text::trim(d.text("keyword"))));
   out += wide_row("文件正文：", body);
-  out += wide_row("拟办意见：", multiline(d.text("name_nb")));
+  out += wide_row("拟办意见：", text::html_lines(d.text("name_nb")));
   out += pair_row("登 记 人：", cell("writename"), "登记时间：",
-                  html(shown_time(regional, d.text("draftime"))));
-  out += "</table>";
-  return out;
-}
-
-std::string shouwen_history(db::Connection& conn, std::int64_t id, const Regional& regional) {
-  db::Result rows = conn.query(
-      "SELECT handlename, handleid, handletime, handletype, nexttype, nextid, remark "
-      "FROM swflow WHERE flowid = ? ORDER BY id",
-      {id});
-  std::string out =
-      "<table width='100%' border='0' cellspacing='1' cellpadding='3' bgcolor='990000' "
-      "class='history'><tr bgcolor='#EEEEEE'><td width='12%'><b>办理人</b></td>"
-      "<td width='18%'><b>办理时间</b></td><td width='12%'><b>办理步骤</b></td>"
-      "<td width='12%'><b>下一步</b></td><td width='16%'><b>接收人</b></td>"
-      "<td><b>意见</b></td></tr>";
-  if (rows.empty())
-    out += "<tr bgcolor='#FFFFFF'><td colspan='6' align='center'>没有办理记录。</td></tr>";
-  for (const db::Row& r : rows) {
-    std::string who = r.text("handlename");
-    if (who.empty()) who = r.text("handleid");
-    out += "<tr bgcolor='#FFFFFF'><td>" + html(who) + "</td><td>" +
-           html(shown_time(regional, r.text("handletime"))) + "</td><td>" +
-           html(swflow_step_name(r.text("handletype"))) + "</td><td>" +
-           html(swflow_step_name(r.text("nexttype"))) + "</td><td>" +
-           html(user_names(conn, r.text("nextid"))) + "</td><td>" + multiline(r.text("remark")) +
-           "</td></tr>";
-  }
+                  html(regional.shown(d.text("draftime"))));
   out += "</table>";
   return out;
 }

@@ -100,17 +100,6 @@ Item pending_item_of(db::Connection& conn, std::string_view nwid, std::string_vi
 std::optional<std::string> shouwen_view(db::Connection& conn, std::int64_t id,
                                         const Regional& regional, bool with_body_link);
 
-// Markup of the swflow history of incoming document `id`, oldest first:
-// who, when, the step, the next recipient(s) by name, the remark.
-std::string shouwen_history(db::Connection& conn, std::int64_t id, const Regional& regional);
-
-// Names of the users of a recipient list joined by "、" (a login id without
-// a user row stands for itself).
-std::string user_names(db::Connection& conn, std::string_view list);
-
-// A stored ISO date and time in the regional format; other text unchanged.
-std::string shown_time(const Regional& regional, std::string_view stored);
-
 // The head of a workflow page up to and including the body tag: GB2312 meta
 // line, the site's style sheets, zero margins, no context menu.
 std::string page_head(std::string_view title);

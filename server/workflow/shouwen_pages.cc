@@ -1,5 +1,7 @@
 #include "server/workflow/shouwen_pages.h"
 
+#include "server/workflow/history.h"
+
 #include <string>
 #include <string_view>
 
@@ -279,9 +281,9 @@ void piban_page(asp::ScriptingContext& ctx) {
   out += "<div class='pagetitle'>收文批办</div><div class='section'>收文</div>";
   out += *view;
   out += "<div class='section'>办理记录</div>";
-  out += shouwen_history(conn, flowid, ctx.regional());
+  out += history_table(conn, DocKind::incoming, flowid, ctx.regional());
   if (item->status != 0) {
-    out += "<p class='hint'>该批办事项已于 " + html(shown_time(ctx.regional(), item->donetime)) +
+    out += "<p class='hint'>该批办事项已于 " + html(ctx.regional().shown(item->donetime)) +
            " 办理完毕。</p><p><a href='right.asp' class='aapply'>返回</a></p>";
   } else {
     const LeaderChain chain = leader_chain(item->userlist);

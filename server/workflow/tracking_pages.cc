@@ -1,5 +1,7 @@
 #include "server/workflow/tracking_pages.h"
 
+#include "server/workflow/history.h"
+
 #include <algorithm>
 #include <string>
 #include <string_view>
@@ -35,17 +37,6 @@ std::int64_t id_of(std::string_view value) {
   long long id = 0;
   if (!text::parse_int(value, id) || id <= 0) return 0;
   return id;
-}
-
-// The step name of a workflow code as the desk shows it.
-std::string fawen_step_name(std::string_view code) {
-  long long c = -1;
-  if (code.empty()) return "";
-  if (text::parse_int(code, c)) {
-    if (c == kDrafting) return "拟稿";
-    if (const Step* step = find_step(static_cast<int>(c))) return std::string(step->item.typed);
-  }
-  return std::string(code);
 }
 
 // A LIKE pattern that matches `typed` literally anywhere in the text; used
@@ -111,7 +102,7 @@ void flowlist_page(asp::ScriptingContext& ctx) {
       const bool done = r.text("status") == "1";
       out += "<tr bgcolor='#FFFFFF'><td>" + detail_link("fawen", r.integer("id"), r.text("title")) +
              "</td><td>" + html(r.text("wenhao")) + "</td><td>" + html(r.text("writename")) +
-             "</td><td>" + html(shown_time(regional, r.text("writetime"))) + "</td><td class='" +
+             "</td><td>" + html(regional.shown(r.text("writetime"))) + "</td><td class='" +
              (done ? "state-done'>已分发" : "state-open'>办理中") + "</td></tr>";
     }
     out += "</table>" + more_note(fawen.size());
@@ -130,7 +121,7 @@ void flowlist_page(asp::ScriptingContext& ctx) {
       out += "<tr bgcolor='#FFFFFF'><td>" +
              detail_link("shouwen", r.integer("id"), r.text("title")) + "</td><td>" +
              html(r.text("wenhao")) + "</td><td>" + html(r.text("writename")) + "</td><td>" +
-             html(shown_time(regional, r.text("draftime"))) + "</td><td class='" +
+             html(regional.shown(r.text("draftime"))) + "</td><td class='" +
              (open ? "state-open'>批办中" : "state-done'>已办结") + "</td></tr>";
     }
     out += "</table>" + more_note(shouwen.size());
@@ -159,7 +150,7 @@ std::string fawen_summary(db::Connection& conn, std::int64_t id, const Regional&
            "</td><td colspan='3'>" + v + "</td></tr>";
   };
   const std::string state = d.text("status") == "1"
-                                ? "已分发（" + html(shown_time(regional, d.text("donetime"))) + "）"
+                                ? "已分发（" + html(regional.shown(d.text("donetime"))) + "）"
                                 : std::string("办理中");
   std::string out =
       "<table width='100%' border='0' cellspacing='1' cellpadding='3' bgcolor='990000' "
@@ -168,34 +159,10 @@ std::string fawen_summary(db::Connection& conn, std::int64_t id, const Regional&
   out += row2("文　　号：", f("wenhao"), "密级缓急：", f("miji") + "&nbsp;" + f("huanji"));
   out += row2("主　　送：", f("mainsend"), "抄　　送：", f("tosend"));
   out += row2("拟稿单位：", f("writedep"), "拟 稿 人：", f("writename"));
-  out += row2("拟稿时间：", html(shown_time(regional, d.text("writetime"))), "状　　态：", state);
+  out += row2("拟稿时间：", html(regional.shown(d.text("writetime"))), "状　　态：", state);
   out += row1("主 题 词：", f("keywords"));
   out += "</table>";
   return out;
-}
-
-std::string fawen_history(db::Connection& conn, std::int64_t id, const Regional& regional) {
-  db::Result rows = conn.query(
-      "SELECT handlename, handleid, handletime, handtype, nexttype, nextid, remark "
-      "FROM workflow WHERE flowid = ? ORDER BY id",
-      {id});
-  std::string out = std::string(kResultHead) +
-                    "<td width='12%'><b>办理人</b></td><td width='18%'><b>办理时间</b></td>"
-                    "<td width='10%'><b>办理步骤</b></td><td width='10%'><b>下一步</b></td>"
-                    "<td width='16%'><b>接收人</b></td><td><b>意见</b></td></tr>";
-  if (rows.empty())
-    out += "<tr bgcolor='#FFFFFF'><td colspan='6' align='center'>没有办理记录。</td></tr>";
-  for (const db::Row& r : rows) {
-    std::string who = r.text("handlename");
-    if (who.empty()) who = r.text("handleid");
-    out += "<tr bgcolor='#FFFFFF'><td>" + html(who) + "</td><td>" +
-           html(shown_time(regional, r.text("handletime"))) + "</td><td>" +
-           html(fawen_step_name(r.text("handtype"))) + "</td><td>" +
-           html(fawen_step_name(r.text("nexttype"))) + "</td><td>" +
-           html(user_names(conn, r.text("nextid"))) + "</td><td>" + html(r.text("remark")) +
-           "</td></tr>";
-  }
-  return out + "</table>";
 }
 
 // "flowdetail.asp?type=fawen|shouwen&id=": one document the user may see and
@@ -227,10 +194,10 @@ void flowdetail_page(asp::ScriptingContext& ctx) {
          "</div><div class='section'>公文</div>";
   if (outgoing) {
     out += fawen_summary(conn, id, regional);
-    out += "<div class='section'>办理记录</div>" + fawen_history(conn, id, regional);
+    out += "<div class='section'>办理记录</div>" + history_table(conn, DocKind::outgoing, id, regional);
   } else {
     out += shouwen_view(conn, id, regional, false).value_or("");
-    out += "<div class='section'>办理记录</div>" + shouwen_history(conn, id, regional);
+    out += "<div class='section'>办理记录</div>" + history_table(conn, DocKind::incoming, id, regional);
   }
   out +=
       "<p><a href='javascript:history.go(-1)' class='aapply'>返回</a>&nbsp;&nbsp;"
@@ -382,7 +349,7 @@ void findwork_page(asp::ScriptingContext& ctx) {
     const Hit& h = hits[i];
     out += "<tr bgcolor='#FFFFFF'><td>" + std::string(h.kind == "fawen" ? "发文" : "收文") +
            "</td><td>" + detail_link(h.kind, h.id, h.title) + "</td><td>" + html(h.wenhao) +
-           "</td><td>" + html(h.who) + "</td><td>" + html(shown_time(regional, h.time)) +
+           "</td><td>" + html(h.who) + "</td><td>" + html(regional.shown(h.time)) +
            "</td></tr>";
   }
   out += "</table>" + more_note(hits.size()) + "</body></html>";
