@@ -10,6 +10,7 @@ packages=(
   libgtest-dev googletest libbenchmark-dev libcurl4-openssl-dev
   wrk
   chromium fonts-noto-cjk  # browser tests; the font draws the pages' Chinese text
+  python3 make             # node-gyp builds the browser tests' SQLite binding
   python3-pil              # image tooling
 )
 # A machine may bring its own Node.js with npm; Debian's is installed only

@@ -6,6 +6,8 @@
 //   const page = await site.newPage(); // in a test: a page with its own cookies
 //   await page.goto(site.url('default.htm'));
 //
+//   site.db().prepare('SELECT ...').get(...); // the application's database
+//
 // Everything a test run creates (server, browser, temporary folders) is gone
 // when the file's tests end, passed or failed. Screenshots and the server's
 // log stay in test-output/ at the repository root.
@@ -17,6 +19,7 @@ import { basename, dirname, join, resolve } from 'node:path';
 import { after, before } from 'node:test';
 import { fileURLToPath } from 'node:url';
 
+import Database from 'better-sqlite3';
 import { chromium } from 'playwright-core';
 
 export const repoRoot = resolve(dirname(fileURLToPath(import.meta.url)), '..', '..');
@@ -37,6 +40,8 @@ const chromiumFlags = [
 // Milliseconds.
 const kStartTimeout = 30_000;
 const kStopTimeout = 5_000;
+// How long a statement of the tests waits for the server's lock on the database.
+const kBusyTimeout = 5_000;
 
 // Servers still running and folders not yet removed when the process leaves,
 // however it leaves.
@@ -70,6 +75,41 @@ export class Site {
     this.server = null;
     this.logPath = join(outputDir, `${this.label}-deskhost.log`);
     this.contexts = [];
+    this.database = null;
+  }
+
+  // The application's SQLite database (data/office.db), opened on first use
+  // and shared with the running server: tests arrange and check rows with it.
+  // Statements bind their values (`?`).
+  db() {
+    if (!this.dir) throw new Error('the site is not started');
+    if (!this.database) {
+      this.database = new Database(join(this.dir, 'data', 'office.db'), {
+        fileMustExist: true,
+        timeout: kBusyTimeout,
+      });
+    }
+    return this.database;
+  }
+
+  // A browser page logged in as `uid` through the login form; it ends on
+  // main.asp, the frame set. `password` defaults to the demo account's;
+  // `options` are those of newPage.
+  async login(uid, password, options = {}) {
+    if (password === undefined) {
+      password = uid === 'admin' ? this.adminPassword
+                                 : this.demoAccounts.find((a) => a.uid === uid)?.password;
+      if (password === undefined) throw new Error(`no demo account ${uid}`);
+    }
+    const page = await this.newPage(options);
+    await page.goto(this.url('default.htm'));
+    await page.fill('#username', uid);
+    await page.fill('#password', password);
+    await Promise.all([
+      page.waitForURL((u) => u.pathname.endsWith('/main.asp')),
+      page.click('input[type=submit]'),
+    ]);
+    return page;
   }
 
   // The address of `path` inside the application, e.g. url('main.asp').
@@ -161,9 +201,10 @@ export class Site {
   }
 
   // A new page in a context of its own, so each has its own session cookie.
-  // JavaScript errors of the page are collected in page.errors.
-  async newPage() {
-    const context = await this.browser.newContext();
+  // JavaScript errors of the page are collected in page.errors. `options` are
+  // Playwright's context options (viewport, acceptDownloads, ...).
+  async newPage(options = {}) {
+    const context = await this.browser.newContext(options);
     this.contexts.push(context);
     const page = await context.newPage();
     page.errors = [];
@@ -185,6 +226,11 @@ export class Site {
 
   // Safe to call more than once and after a failed start.
   async stop() {
+    if (this.database) {
+      const d = this.database;
+      this.database = null;
+      try { d.close(); } catch { /* already closed */ }
+    }
     if (this.browser) {
       const b = this.browser;
       this.browser = null;
@@ -208,6 +254,14 @@ export class Site {
       this.root = null;
     }
   }
+}
+
+// Local civil time as the application stores it: "YYYY-MM-DD HH:MM:SS".
+// The server runs on this machine, so it shares the time zone.
+export function isoNow(date = new Date()) {
+  const p = (n) => String(n).padStart(2, '0');
+  return `${date.getFullYear()}-${p(date.getMonth() + 1)}-${p(date.getDate())} ` +
+         `${p(date.getHours())}:${p(date.getMinutes())}:${p(date.getSeconds())}`;
 }
 
 // A Site started before the file's tests and stopped after them.
