@@ -37,6 +37,20 @@ TEST(Regional, PatternsWriteEachFieldOnce) {
   EXPECT_EQ(r.date({2006, 2, 5}), "2006-2-5");
 }
 
+TEST(Regional, ShownWritesStoredValuesInTheRegionalFormat) {
+  Regional r;
+  EXPECT_EQ(r.shown("2006-12-03 15:30:45"), "2006-12-3 15:30:45");
+  EXPECT_EQ(r.shown("2006-12-03"), "2006-12-3");
+  EXPECT_EQ(r.shown("08:05:00"), "08:05:00");
+  r.time_pattern = "H时M分";
+  EXPECT_EQ(r.shown("08:05:00"), "08时05分");
+  // Anything that is not a stored value is shown as it is.
+  EXPECT_EQ(r.shown("下周一"), "下周一");
+  EXPECT_EQ(r.shown("2006-13-03"), "2006-13-03");
+  EXPECT_EQ(r.shown("25:00:00"), "25:00:00");
+  EXPECT_EQ(r.shown(""), "");
+}
+
 TEST(Regional, ParseDateTakesTheCommonForms) {
   DateTime d;
   ASSERT_TRUE(Regional::parse_date("2006-12-3", d));
