@@ -9,56 +9,26 @@
 # thread count.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
-root=$PWD
 
 threads=${BENCH_THREADS:-2}
 connections=${BENCH_CONNECTIONS:-32}
 duration=${BENCH_DURATION:-10s}
 
-bash scripts/deps.sh
-cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-ninja -C build-release deskhost
-deskhost=$root/build-release/bin/deskhost
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/desk-bench-XXXXXX")
-server_pid=
-cleanup() {
-  if [ -n "$server_pid" ] && kill -0 "$server_pid" 2>/dev/null; then
-    kill "$server_pid"
-    wait "$server_pid" 2>/dev/null || true
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source bench/lib.sh
+bench_build
+bench_workdir
 
 admin_password=bench-$$-$RANDOM
 "$deskhost" init "$work/app" --admin-password "$admin_password" --password-cost min >/dev/null
-serve_args=(serve --quiet --host 127.0.0.1 --port 0 --vdir "tarvo=$work/app")
-[ -n "${BENCH_SERVER_THREADS:-}" ] && serve_args+=(--threads "$BENCH_SERVER_THREADS")
-: >"$work/serve.log"  # exists before the server opens it
-"$deskhost" "${serve_args[@]}" 2>>"$work/serve.log" &
-server_pid=$!
-
-# Port 0: the server picks a free port and reports it.
-port=
-for _ in $(seq 1 100); do
-  port=$(sed -n 's|.*listening on http://127\.0\.0\.1:\([0-9]*\)/.*|\1|p' "$work/serve.log")
-  [ -n "$port" ] && break
-  kill -0 "$server_pid" 2>/dev/null || { cat "$work/serve.log" >&2; exit 1; }
-  sleep 0.1
-done
-[ -n "$port" ] || { echo "bench: the server reported no port" >&2; exit 1; }
-base="http://127.0.0.1:$port/tarvo"
+serve_extra=()
+[ -n "${BENCH_SERVER_THREADS:-}" ] && serve_extra+=(--threads "$BENCH_SERVER_THREADS")
+bench_start_server tarvo "$work/app" "${serve_extra[@]}"
 
 # The session cookie of a logged-in administrator, for the extra pages.
 cookie=
 if [ -n "${BENCH_LOGIN:-}" ] && [ $# -gt 0 ]; then
   command -v curl >/dev/null || { echo "bench: BENCH_LOGIN needs curl" >&2; exit 1; }
-  sid=$(curl -s -o /dev/null -D - --data-urlencode username=admin \
-          --data-urlencode "password=$admin_password" "$base/login.asp" |
-        sed -n 's/^Set-Cookie: DESKSID=\([^;]*\).*/\1/ip' | tail -1)
-  [ -n "$sid" ] || { echo "bench: login failed" >&2; exit 1; }
-  cookie="DESKSID=$sid"
+  cookie=$(bench_login admin "$admin_password")
 fi
 
 # The status code of one GET of PATH; COOKIE (optional) is sent with it.
