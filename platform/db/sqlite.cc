@@ -3,7 +3,12 @@
 // per-connection cache of prepared statements.
 #include <sqlite3.h>
 
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <mutex>
 #include <map>
+#include <thread>
 #include <string>
 
 #include "core/error.h"
@@ -22,10 +27,18 @@ class SqliteConnection : public Connection {
       db_ = nullptr;
       throw Error(Errc::database, "cannot open database " + path + ": " + msg);
     }
-    sqlite3_busy_timeout(db_, opt.busy_timeout_ms);
+    // Writers wait in short, even steps: SQLite's own handler backs off to
+    // 100 ms sleeps, which lets a waiting step lose its turn to later ones.
+    busy_timeout_us_ = static_cast<long long>(opt.busy_timeout_ms) * 1000;
+    sqlite3_busy_handler(db_, &SqliteConnection::on_busy, this);
     sqlite3_extended_result_codes(db_, 1);
     try {
-      if (path != ":memory:") script("PRAGMA journal_mode=WAL;");
+      if (path != ":memory:") {
+      script("PRAGMA journal_mode=WAL;");
+      std::error_code ec;
+      auto canonical = std::filesystem::weakly_canonical(path, ec);
+      writer_ = writer_mutex_for(ec ? path : canonical.string());
+    }
       script("PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON;");
     } catch (...) {  // e.g. a file that is not a database
       sqlite3_close(db_);
@@ -35,6 +48,7 @@ class SqliteConnection : public Connection {
   }
 
   ~SqliteConnection() override {
+    unlock_writer();
     for (auto& [sql, st] : cache_) sqlite3_finalize(st);
     sqlite3_close(db_);
   }
@@ -86,15 +100,26 @@ class SqliteConnection : public Connection {
   }
 
   void begin() override {
-    script("BEGIN IMMEDIATE");
+    lock_writer();
+    try {
+      script("BEGIN IMMEDIATE");
+    } catch (...) {
+      unlock_writer();
+      throw;
+    }
     in_tx_ = true;
   }
   void commit() override {
-    script("COMMIT");
+    script("COMMIT");  // on failure the transaction stays open for rollback()
     in_tx_ = false;
+    unlock_writer();
   }
   void rollback() override {
     in_tx_ = false;
+    struct Release {
+      SqliteConnection* c;
+      ~Release() { c->unlock_writer(); }
+    } release{this};
     if (!sqlite3_get_autocommit(db_)) script("ROLLBACK");
   }
   bool in_transaction() const override { return in_tx_ && !sqlite3_get_autocommit(db_); }
@@ -173,7 +198,52 @@ class SqliteConnection : public Connection {
     throw Error(code, std::string(sqlite3_errmsg(db_)) + " in: " + std::string(sql.substr(0, 200)));
   }
 
+  // Returns 0 (give up: SQLITE_BUSY) once the wait that began with attempt 0
+  // has lasted the busy timeout.
+  // Writing transactions of this process on one database file queue on a
+  // mutex instead of polling SQLite's lock: waiters are woken in turn the
+  // moment the writer ends. Other processes still meet the busy handler.
+  static std::shared_ptr<std::timed_mutex> writer_mutex_for(const std::string& path) {
+    static std::mutex registry_mu;
+    static std::map<std::string, std::weak_ptr<std::timed_mutex>> registry;
+    std::lock_guard lock(registry_mu);
+    auto& slot = registry[path];
+    auto m = slot.lock();
+    if (!m) {
+      m = std::make_shared<std::timed_mutex>();
+      slot = m;
+    }
+    return m;
+  }
+
+  void lock_writer() {
+    if (!writer_ || holding_writer_) return;
+    if (!writer_->try_lock_for(std::chrono::microseconds(busy_timeout_us_)))
+      throw Error(Errc::conflict, "database busy: another step is still being written");
+    holding_writer_ = true;
+  }
+
+  void unlock_writer() {
+    if (!holding_writer_) return;
+    holding_writer_ = false;
+    writer_->unlock();
+  }
+
+  static int on_busy(void* self, int attempts) {
+    auto* c = static_cast<SqliteConnection*>(self);
+    auto now = std::chrono::steady_clock::now();
+    if (attempts == 0) c->busy_since_ = now;
+    auto waited = std::chrono::duration_cast<std::chrono::microseconds>(now - c->busy_since_);
+    if (waited.count() >= c->busy_timeout_us_) return 0;
+    std::this_thread::sleep_for(std::chrono::microseconds(250));
+    return 1;
+  }
+
   sqlite3* db_ = nullptr;
+  long long busy_timeout_us_ = 0;
+  std::shared_ptr<std::timed_mutex> writer_;  // null for in-memory databases
+  bool holding_writer_ = false;
+  std::chrono::steady_clock::time_point busy_since_;
   std::map<std::string, sqlite3_stmt*, std::less<>> cache_;
   bool in_tx_ = false;
 };
