@@ -56,7 +56,8 @@ void install_site(const fs::path& site, const fs::path& appdir) {
     if (!entry.is_regular_file()) continue;
     fs::path rel = fs::relative(entry.path(), site);
     std::string first = rel.begin()->string();
-    if (first == "data" || rel == "app.conf") continue;
+    // tools/ holds the scripts that draw the pictures: not part of the site.
+    if (first == "data" || first == "tools" || rel == "app.conf") continue;
     std::string bytes = read_file(entry.path());
     if (is_text(entry.path())) bytes = text::to_gb18030(bytes);
     write_file(appdir / rel, bytes);

@@ -164,6 +164,7 @@ TEST_F(AppDirTest, InstallSiteNeverTouchesData) {
   put(site() / "app.conf", "edition = law\n");
   put(site() / "default.htm", "<p>新版</p>");
   put(site() / "new" / "page.htm", "<p>新页</p>");
+  put(site() / "tools" / "make_images.py", "print('draw')");
   put(app() / "data" / "upload.bin", "user file");
 
   deskhost::install_site(site(), app());
@@ -173,6 +174,7 @@ TEST_F(AppDirTest, InstallSiteNeverTouchesData) {
   EXPECT_EQ(slurp(app() / "app.conf"), conf_before);
   EXPECT_EQ(text::from_gb18030(slurp(app() / "default.htm")), "<p>新版</p>");
   EXPECT_EQ(text::from_gb18030(slurp(app() / "new" / "page.htm")), "<p>新页</p>");
+  EXPECT_FALSE(fs::exists(app() / "tools"));
   EXPECT_EQ(code_of([&] { deskhost::install_site(base_ / "no-site", app()); }), Errc::config);
 }
 
