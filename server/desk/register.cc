@@ -2,6 +2,7 @@
 
 #include "server/desk/pages.h"
 #include "server/desk/right.h"
+#include "server/desk/settings_pages.h"
 
 namespace desk::deskpages {
 
@@ -14,6 +15,7 @@ void register_pages(asp::Registry& registry) {
   registry.add_page({"newwork.asp", newwork_page, asp::Access::login});
   registry.add_page({"news.asp", news_page, asp::Access::login});
   registry.add_page({"notice.asp", notice_page, asp::Access::login});
+  register_settings_pages(registry);
 }
 
 }  // namespace desk::deskpages

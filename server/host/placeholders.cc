@@ -45,7 +45,7 @@ const std::vector<Placeholder>& placeholder_pages() {
   static const std::vector<Placeholder> pages = {
       {"bbs.asp"},       {"sharemore.asp"}, {"dailyinf.asp"}, {"meetinglist.asp"}, {"shenqing.asp"},
       {"applygz.asp"},   {"phonelist.asp"}, {"planlist.asp"}, {"calender.asp"},    {"phone.asp"},
-      {"personmsg.asp"}, {"system.asp"},    {"rz.asp", true},  // the status bar frame
+      {"rz.asp", true},  // the status bar frame
   };
   return pages;
 }

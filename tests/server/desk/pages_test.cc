@@ -114,5 +114,22 @@ TEST_F(DeskPages, ListPagesNeedALogin) {
     EXPECT_EQ(stranger.get(p).status, 302) << p;
 }
 
+TEST_F(DeskPages, SettingsPagesLeadToTheirToolsAndSystemIsForAdministrators) {
+  auto own = b.get("personmsg.asp");
+  EXPECT_EQ(own.status, 200);
+  EXPECT_NE(text_of(own).find("href='mysign.asp'"), std::string::npos);
+  // An ordinary user is stopped at the gate.
+  auto refused = b.get("system.asp");
+  EXPECT_EQ(refused.status, 302);
+  EXPECT_EQ(testing::header(refused, "Location"), "powererror.htm");
+  EXPECT_EQ(text_of(refused).find("templelist.asp"), std::string::npos);
+  app.add_user("boss", "主任", "pw", "2");
+  Browser admin(app);
+  ASSERT_TRUE(admin.login("boss", "pw"));
+  auto tools = admin.get("system.asp");
+  EXPECT_EQ(tools.status, 200);
+  EXPECT_NE(text_of(tools).find("href='templelist.asp'"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace desk
