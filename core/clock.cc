@@ -20,8 +20,7 @@ class SystemClock : public Clock {
     std::time_t t = std::time(nullptr);
     std::tm tm{};
     localtime_r(&t, &tm);
-    return DateTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
-                    tm.tm_sec};
+    return DateTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
   }
 };
 
@@ -37,7 +36,9 @@ bool valid(const DateTime& d) {
 
 }  // namespace
 
-std::string DateTime::iso() const { return iso_date() + " " + iso_time(); }
+std::string DateTime::iso() const {
+  return iso_date() + " " + iso_time();
+}
 
 std::string DateTime::iso_date() const {
   char b[32];
@@ -45,7 +46,9 @@ std::string DateTime::iso_date() const {
   return b;
 }
 
-std::string DateTime::iso_time() const { return two(hour) + ":" + two(minute) + ":" + two(second); }
+std::string DateTime::iso_time() const {
+  return two(hour) + ":" + two(minute) + ":" + two(second);
+}
 
 bool DateTime::parse_iso(std::string_view s, DateTime& out) {
   DateTime d;
@@ -75,13 +78,26 @@ static std::string format_with(std::string_view pattern, const DateTime& t) {
     size_t run = 1;
     while (i + run < pattern.size() && pattern[i + run] == c) ++run;
     switch (c) {
-      case 'y': out += run == 2 ? two(t.year % 100) : std::to_string(t.year); break;
-      case 'm': out += run >= 2 ? two(t.month) : std::to_string(t.month); break;
-      case 'd': out += run >= 2 ? two(t.day) : std::to_string(t.day); break;
-      case 'H': out += two(t.hour); break;
-      case 'M': out += two(t.minute); break;
-      case 'S': out += two(t.second); break;
-      default: out.append(run, c);
+      case 'y':
+        out += run == 2 ? two(t.year % 100) : std::to_string(t.year);
+        break;
+      case 'm':
+        out += run >= 2 ? two(t.month) : std::to_string(t.month);
+        break;
+      case 'd':
+        out += run >= 2 ? two(t.day) : std::to_string(t.day);
+        break;
+      case 'H':
+        out += two(t.hour);
+        break;
+      case 'M':
+        out += two(t.minute);
+        break;
+      case 'S':
+        out += two(t.second);
+        break;
+      default:
+        out.append(run, c);
     }
     i += run;
   }
@@ -96,8 +112,12 @@ std::string Regional::shown(std::string_view stored) const {
   return stored.size() == 10 ? date(t) : date_time(t);
 }
 
-std::string Regional::date(const DateTime& t) const { return format_with(date_pattern, t); }
-std::string Regional::time(const DateTime& t) const { return format_with(time_pattern, t); }
+std::string Regional::date(const DateTime& t) const {
+  return format_with(date_pattern, t);
+}
+std::string Regional::time(const DateTime& t) const {
+  return format_with(time_pattern, t);
+}
 
 bool Regional::parse_date(std::string_view s, DateTime& out) {
   std::string str = text::trim(s);

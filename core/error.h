@@ -9,18 +9,18 @@
 namespace desk {
 
 enum class Errc {
-  bad_request,     // malformed or missing input from the client
-  unauthorized,    // no logged-in session where one is required
-  forbidden,       // the user may not do or see this
-  not_found,       // no such page, row or file
-  conflict,        // the step was already done or the state does not allow it
-  too_large,       // a body above the applicable ceiling
-  unsupported,     // a method or media type the page does not take
-  database,        // the data store failed
-  io,              // a file, socket or device failed
-  encoding,        // text that cannot be converted
-  config,          // a bad configuration or command line
-  internal,        // a broken invariant of our own
+  bad_request,   // malformed or missing input from the client
+  unauthorized,  // no logged-in session where one is required
+  forbidden,     // the user may not do or see this
+  not_found,     // no such page, row or file
+  conflict,      // the step was already done or the state does not allow it
+  too_large,     // a body above the applicable ceiling
+  unsupported,   // a method or media type the page does not take
+  database,      // the data store failed
+  io,            // a file, socket or device failed
+  encoding,      // text that cannot be converted
+  config,        // a bad configuration or command line
+  internal,      // a broken invariant of our own
 };
 
 std::string_view errc_name(Errc code);

@@ -14,7 +14,9 @@ void init() {
 
 }  // namespace
 
-Cost cost_from_name(std::string_view name) { return name == "min" ? Cost::min : Cost::interactive; }
+Cost cost_from_name(std::string_view name) {
+  return name == "min" ? Cost::min : Cost::interactive;
+}
 
 std::string hash(std::string_view plain, Cost cost) {
   init();
@@ -22,12 +24,15 @@ std::string hash(std::string_view plain, Cost cost) {
   unsigned long long ops =
       cost == Cost::min ? crypto_pwhash_OPSLIMIT_MIN : crypto_pwhash_OPSLIMIT_INTERACTIVE;
   size_t mem = cost == Cost::min ? crypto_pwhash_MEMLIMIT_MIN : crypto_pwhash_MEMLIMIT_INTERACTIVE;
-  if (crypto_pwhash_str_alg(out, plain.data(), plain.size(), ops, mem, crypto_pwhash_ALG_ARGON2ID13) != 0)
+  if (crypto_pwhash_str_alg(out, plain.data(), plain.size(), ops, mem,
+                            crypto_pwhash_ALG_ARGON2ID13) != 0)
     throw Error(Errc::internal, "password hashing ran out of memory");
   return out;
 }
 
-bool is_hash(std::string_view stored) { return stored.rfind("$argon2id$", 0) == 0; }
+bool is_hash(std::string_view stored) {
+  return stored.rfind("$argon2id$", 0) == 0;
+}
 
 Check verify(std::string_view stored, std::string_view typed) {
   init();
@@ -48,7 +53,8 @@ std::string generate(std::size_t length) {
   init();
   static const char alphabet[] = "abcdefghijkmnpqrstuvwxyzABCDEFGHJKLMNPQRSTUVWXYZ23456789";
   std::string out;
-  for (std::size_t i = 0; i < length; ++i) out += alphabet[randombytes_uniform(sizeof alphabet - 1)];
+  for (std::size_t i = 0; i < length; ++i)
+    out += alphabet[randombytes_uniform(sizeof alphabet - 1)];
   return out;
 }
 

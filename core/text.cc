@@ -185,7 +185,8 @@ std::size_t char_count(std::string_view utf8) {
 
 std::string char_prefix(std::string_view utf8, std::size_t n) {
   size_t i = 0;
-  for (size_t k = 0; k < n && i < utf8.size(); ++k) i += seq_len(static_cast<unsigned char>(utf8[i]));
+  for (size_t k = 0; k < n && i < utf8.size(); ++k)
+    i += seq_len(static_cast<unsigned char>(utf8[i]));
   if (i > utf8.size()) i = utf8.size();
   return std::string(utf8.substr(0, i));
 }
@@ -200,12 +201,23 @@ std::string html(std::string_view s) {
   out.reserve(s.size() + 8);
   for (char c : s) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default: out += c;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -231,14 +243,30 @@ std::string js_string(std::string_view s) {
   for (size_t i = 0; i < s.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(s[i]);
     switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\'': out += "\\x27"; break;
-      case '"': out += "\\x22"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '<': out += "\\x3C"; break;  // never "</script>" or "<!--"
-      case '>': out += "\\x3E"; break;
-      case '&': out += "\\x26"; break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\'':
+        out += "\\x27";
+        break;
+      case '"':
+        out += "\\x22";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '<':
+        out += "\\x3C";
+        break;  // never "</script>" or "<!--"
+      case '>':
+        out += "\\x3E";
+        break;
+      case '&':
+        out += "\\x26";
+        break;
       default:
         if (c < 0x20) {
           static const char* hex = "0123456789ABCDEF";
@@ -268,7 +296,8 @@ std::string header_safe(std::string_view s) {
 std::string trim(std::string_view s) {
   size_t b = 0, e = s.size();
   while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r' || s[b] == '\n')) ++b;
-  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r' || s[e - 1] == '\n')) --e;
+  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r' || s[e - 1] == '\n'))
+    --e;
   return std::string(s.substr(b, e - b));
 }
 

@@ -24,7 +24,8 @@ AppConfig AppConfig::load(const std::filesystem::path& file) {
     std::string key = text::trim(t.substr(0, eq));
     std::string value = text::trim(t.substr(eq + 1));
     if (key == "edition") {
-      if (value != "office" && value != "law") throw Error(Errc::config, "edition must be office or law");
+      if (value != "office" && value != "law")
+        throw Error(Errc::config, "edition must be office or law");
       c.edition = value;
     } else if (key == "variant") {
       if (value != "base" && value != "simp" && value != "full")

@@ -25,14 +25,30 @@ ScriptingContext& PageComponent::ctx() const {
   if (!ctx_) throw Error(Errc::internal, "page component used outside its page");
   return *ctx_;
 }
-Request& PageComponent::request() const { return ctx().request(); }
-Response& PageComponent::response() const { return ctx().response(); }
-Session& PageComponent::session() const { return ctx().session(); }
-Server& PageComponent::server() const { return ctx().server(); }
-Application& PageComponent::application() const { return ctx().application(); }
-void PageComponent::write(std::string_view utf8) const { ctx().response().Write(utf8); }
-DateTime PageComponent::now() const { return ctx().now(); }
-const Regional& PageComponent::regional() const { return ctx().regional(); }
+Request& PageComponent::request() const {
+  return ctx().request();
+}
+Response& PageComponent::response() const {
+  return ctx().response();
+}
+Session& PageComponent::session() const {
+  return ctx().session();
+}
+Server& PageComponent::server() const {
+  return ctx().server();
+}
+Application& PageComponent::application() const {
+  return ctx().application();
+}
+void PageComponent::write(std::string_view utf8) const {
+  ctx().response().Write(utf8);
+}
+DateTime PageComponent::now() const {
+  return ctx().now();
+}
+const Regional& PageComponent::regional() const {
+  return ctx().regional();
+}
 std::string PageComponent::remote_addr() const {
   return ctx().request().ServerVariables("REMOTE_ADDR");
 }
@@ -94,6 +110,13 @@ db::Connection& ScriptingContext::conn() {
 void ScriptingContext::close_connection() {
   lent_ = nullptr;
   own_.reset();
+}
+
+std::uint64_t upload_ceiling(const Session& session, const AppConfig& config) {
+  long long max = 0;
+  if (text::parse_int(session.get("MaxSize"), max) && max >= 0)
+    return static_cast<std::uint64_t>(max);
+  return config.upload_limit;
 }
 
 void Registry::add_component(std::string_view class_name, Factory factory) {

@@ -42,8 +42,8 @@ struct AppEnv {
   AppEnv();
   // Unique for the life of the process, never reused (unlike an address).
   const std::uint64_t instance;
-  std::string name;             // virtual directory name, e.g. "tarvo"
-  std::filesystem::path root;   // the application folder
+  std::string name;            // virtual directory name, e.g. "tarvo"
+  std::filesystem::path root;  // the application folder
   AppConfig config;
   const Registry* registry = nullptr;
   std::shared_ptr<const Clock> clock = system_clock();
@@ -118,7 +118,8 @@ class Server {
   ComponentRef<T> CreateObject(std::string_view progid) {
     auto any = create(progid);
     T* typed = dynamic_cast<T*>(any.get());
-    if (!typed) throw Error(Errc::internal, "component " + std::string(progid) + " has another type");
+    if (!typed)
+      throw Error(Errc::internal, "component " + std::string(progid) + " has another type");
     any.release();
     return ComponentRef<T>(std::unique_ptr<T>(typed));
   }
@@ -162,6 +163,10 @@ class ScriptingContext {
   db::Connection* lent_ = nullptr;
   std::unique_ptr<db::Connection> own_;
 };
+
+// Byte ceiling of one upload: the session's MaxSize (set at login), else the
+// application's upload limit.
+std::uint64_t upload_ceiling(const Session& session, const AppConfig& config);
 
 // A hosting page: the code behind "<name>.asp".
 using PageHandler = std::function<void(ScriptingContext&)>;

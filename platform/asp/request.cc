@@ -28,7 +28,8 @@ Pairs parse_cookies(std::string_view header) {
     if (p.empty()) continue;
     size_t eq = p.find('=');
     if (eq == std::string::npos) continue;
-    out.emplace_back(text::trim(p.substr(0, eq)), text::from_gb18030(text::url_decode(p.substr(eq + 1))));
+    out.emplace_back(text::trim(p.substr(0, eq)),
+                     text::from_gb18030(text::url_decode(p.substr(eq + 1))));
   }
   return out;
 }
@@ -38,7 +39,8 @@ Pairs parse_cookies(std::string_view header) {
 Request::Request(Init init) : init_(std::move(init)) {
   query_ = parse_urlencoded(init_.query);
   std::string ctype = text::to_lower(header("Content-Type"));
-  if (ctype.rfind("application/x-www-form-urlencoded", 0) == 0) form_ = parse_urlencoded(init_.body);
+  if (ctype.rfind("application/x-www-form-urlencoded", 0) == 0)
+    form_ = parse_urlencoded(init_.body);
   cookies_ = parse_cookies(header("Cookie"));
 }
 

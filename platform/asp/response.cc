@@ -21,7 +21,9 @@ void Response::Redirect(std::string_view url) {
   body_.clear();
 }
 
-void Response::End() { throw ResponseEnd{}; }
+void Response::End() {
+  throw ResponseEnd{};
+}
 
 void Response::AddHeader(std::string_view name, std::string_view value) {
   headers_.emplace_back(text::header_safe(name), text::header_safe(value));
@@ -29,7 +31,8 @@ void Response::AddHeader(std::string_view name, std::string_view value) {
 
 std::string Response::content_type_header() const {
   std::string ct = text::header_safe(ContentType);
-  if (!Charset.empty() && ct.rfind("text/", 0) == 0) ct += "; charset=" + text::header_safe(Charset);
+  if (!Charset.empty() && ct.rfind("text/", 0) == 0)
+    ct += "; charset=" + text::header_safe(Charset);
   return ct;
 }
 

@@ -28,7 +28,9 @@ SessionStore::SessionStore(std::chrono::seconds idle_timeout) : timeout_(idle_ti
   counter_ = 100000000 + static_cast<std::int64_t>(randombytes_uniform(800000000));
 }
 
-std::int64_t SessionStore::next_id() { return ++counter_; }
+std::int64_t SessionStore::next_id() {
+  return ++counter_;
+}
 
 std::shared_ptr<SessionData> SessionStore::find(const std::string& token) {
   if (token.empty()) return nullptr;

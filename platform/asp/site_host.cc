@@ -26,7 +26,8 @@ std::vector<VirtualDir> load_metabase(const fs::path& file) {
     throw Error(Errc::config, "metabase " + file.string() + ": " + e.what());
   }
   const json& list = doc.is_object() ? doc.value("vdirs", json::array()) : doc;
-  if (!list.is_array()) throw Error(Errc::config, "metabase: expected a list of virtual directories");
+  if (!list.is_array())
+    throw Error(Errc::config, "metabase: expected a list of virtual directories");
   for (const auto& j : list) {
     VirtualDir d;
     try {
@@ -131,7 +132,8 @@ std::string cookie_value(const std::string& header, const std::string& name) {
 }
 
 bool ends_with_ci(const std::string& s, std::string_view suffix) {
-  return s.size() >= suffix.size() && text::iequals(std::string_view(s).substr(s.size() - suffix.size()), suffix);
+  return s.size() >= suffix.size() &&
+         text::iequals(std::string_view(s).substr(s.size() - suffix.size()), suffix);
 }
 
 }  // namespace
@@ -195,7 +197,7 @@ SiteHost::Target SiteHost::resolve(const std::string& raw) const {
   for (size_t i = 1; i < segs.size(); ++i) {
     const std::string& s = segs[i];
     if (s.empty() && i + 1 == segs.size()) break;  // trailing slash
-    if (s.empty() || s[0] == '.') {  // "..", ".", hidden files, "//"
+    if (s.empty() || s[0] == '.') {                // "..", ".", hidden files, "//"
       t.status = s == "." || s == ".." ? 400 : 404;
       return t;
     }
@@ -215,9 +217,7 @@ std::uint64_t SiteHost::body_limit(const http::Message& head) {
   const PageSpec* page = registry_.page(t.rel);
   if (!page || !page->upload) return form_limit;
   Session s(&app->env->sessions, cookie_value(head.header("Cookie"), kSessionCookie));
-  long long max = 0;
-  if (text::parse_int(s.get("MaxSize"), max) && max >= 0) return static_cast<std::uint64_t>(max);
-  return app->env->config.upload_limit;
+  return upload_ceiling(s, app->env->config);
 }
 
 http::Reply SiteHost::error_reply(int status, const std::string& message) const {
@@ -226,8 +226,11 @@ http::Reply SiteHost::error_reply(int status, const std::string& message) const 
   r.headers.emplace_back("Content-Type", "text/html; charset=gb2312");
   r.body = text::to_gb18030(
       "<html><head><meta http-equiv='Content-Type' content='text/html; charset=gb2312'>"
-      "<title>" + std::to_string(status) + "</title></head>"
-      "<body style='font-size:12px;margin:40px'><p>" + text::html(message) + "</p></body></html>");
+      "<title>" +
+      std::to_string(status) +
+      "</title></head>"
+      "<body style='font-size:12px;margin:40px'><p>" +
+      text::html(message) + "</p></body></html>");
   return r;
 }
 
@@ -261,7 +264,8 @@ http::Reply SiteHost::handle(http::Message& m) {
     }
     if (t.bare) {
       r.status = 301;
-      r.headers.emplace_back("Location", "/" + app->dir.name + "/" + (t.query.empty() ? "" : "?" + t.query));
+      r.headers.emplace_back("Location",
+                             "/" + app->dir.name + "/" + (t.query.empty() ? "" : "?" + t.query));
       return;
     }
     if (t.rel.empty() || t.rel.back() == '/') {
@@ -328,7 +332,8 @@ http::Reply SiteHost::serve_page(App& app, const PageSpec& page, const std::stri
       } catch (const ResponseEnd&) {
       }
     } catch (const Error& e) {
-      std::fprintf(stderr, "page %s failed: %s: %s\n", rel.c_str(), std::string(errc_name(e.code())).c_str(), e.what());
+      std::fprintf(stderr, "page %s failed: %s: %s\n", rel.c_str(),
+                   std::string(errc_name(e.code())).c_str(), e.what());
       int status = http_status(e.code());
       std::string msg = status == 404   ? "找不到所要的内容。"
                         : status == 403 ? "您没有权限进行此操作。"
@@ -350,9 +355,10 @@ http::Reply SiteHost::serve_page(App& app, const PageSpec& page, const std::stri
     if (response.redirected()) {
       r.headers.emplace_back("Location", response.location());
       r.headers.emplace_back("Content-Type", "text/html; charset=gb2312");
-      r.body = "<html><head><title>Object moved</title></head><body><h1>Object Moved</h1>"
-               "This object may be found <a href=\"" + text::html(response.location()) +
-               "\">here</a>.</body></html>";
+      r.body =
+          "<html><head><title>Object moved</title></head><body><h1>Object Moved</h1>"
+          "This object may be found <a href=\"" +
+          text::html(response.location()) + "\">here</a>.</body></html>";
     } else {
       r.headers.emplace_back("Content-Type", response.content_type_header());
       r.body = response.body();

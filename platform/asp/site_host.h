@@ -15,13 +15,13 @@ namespace desk::asp {
 
 // One virtual directory as the metabase records it.
 struct VirtualDir {
-  std::string name;                    // "tarvo"
-  std::filesystem::path path;          // the application folder
+  std::string name;            // "tarvo"
+  std::filesystem::path path;  // the application folder
   std::vector<std::string> default_documents = {"Default.asp", "index.asp", "index.htm",
                                                 "default.htm"};
-  bool read = true;     // static files may be read
-  bool script = true;   // hosting pages may run
-  bool write = false;   // no page writes files through plain HTTP verbs
+  bool read = true;    // static files may be read
+  bool script = true;  // hosting pages may run
+  bool write = false;  // no page writes files through plain HTTP verbs
   bool in_process = true;
 };
 

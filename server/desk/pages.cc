@@ -46,8 +46,8 @@ void newwork_page(asp::ScriptingContext& ctx) {
               "?flowid=" + num(row.integer("baseid")) + "&nwid=" + num(row.integer("id")) +
               "' class='aapply'>[" + text::html(row.text("typed")) + "]" +
               text::html(row.text("title")) + "</a></td>");
-    out.Write("<td class='10blue'>" +
-              text::html(ctx.regional().shown(row.text("applytime"))) + "</td></tr>");
+    out.Write("<td class='10blue'>" + text::html(ctx.regional().shown(row.text("applytime"))) +
+              "</td></tr>");
   }
   if (items.empty()) out.Write("<tr><td colspan='2' class='10blue'>您没有待办的工作。</td></tr>");
   out.Write("</table>");
@@ -73,9 +73,8 @@ void news_page(asp::ScriptingContext& ctx) {
   } else {
     const db::Row& row = rows.front();
     out.Write("<tr><td class='newstitle'>" + text::html(row.text("title")) + "</td></tr>");
-    out.Write("<tr><td class='newstime'>" +
-              text::html(ctx.regional().shown(row.text("sendtime"))) + "&nbsp;[" +
-              num(row.integer("clicknum")) + "次]</td></tr>");
+    out.Write("<tr><td class='newstime'>" + text::html(ctx.regional().shown(row.text("sendtime"))) +
+              "&nbsp;[" + num(row.integer("clicknum")) + "次]</td></tr>");
     out.Write("<tr><td class='newsbody'>" + text::html_lines(row.text("content")) + "</td></tr>");
   }
   // In its own window the link closes it; otherwise it leads to all notices.
@@ -104,8 +103,8 @@ void notice_page(asp::ScriptingContext& ctx) {
               "' class='aapply' onClick='return OpenWindows(this.href)'>" +
               text::html(row.text("title")) + "</a></td>");
     out.Write("<td class='10blue'>" + num(row.integer("clicknum")) + "次</td>");
-    out.Write("<td class='10blue'>" +
-              text::html(ctx.regional().shown(row.text("sendtime"))) + "</td></tr>");
+    out.Write("<td class='10blue'>" + text::html(ctx.regional().shown(row.text("sendtime"))) +
+              "</td></tr>");
   }
   if (news.empty()) out.Write("<tr><td colspan='3' class='10blue'>暂无公告。</td></tr>");
   out.Write("</table>");

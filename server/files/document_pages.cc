@@ -3,9 +3,9 @@
 #include <string>
 #include <string_view>
 
-#include "server/host/chrome.h"
 #include "core/text.h"
 #include "server/files/documents.h"
+#include "server/host/chrome.h"
 #include "server/host/login.h"
 
 namespace desk::files {
@@ -13,13 +13,17 @@ namespace {
 
 using text::html;
 
-void open_page(asp::Response& r, std::string_view title) { r.Write(host::page_head(title)); }
+void open_page(asp::Response& r, std::string_view title) {
+  r.Write(host::page_head(title));
+}
 
 void title_bar(asp::Response& r, std::string_view title) {
   r.Write(host::title_bar(title, {{"templelist.asp", "公文模板"}, {"mysign.asp", "个人签名"}}));
 }
 
-void close_page(asp::Response& r) { r.Write(host::kPageEnd); }
+void close_page(asp::Response& r) {
+  r.Write(host::kPageEnd);
+}
 
 // A whole page that only tells the user something, with a way back.
 void message_page(asp::ScriptingContext& ctx, int status, std::string_view title,
@@ -149,7 +153,7 @@ void templelist_page(asp::ScriptingContext& ctx) {
         "</td></tr><tr><td></td><td class='10blue'><input type='submit' value='上传模板'> "
         "<span id='templemsg'></span></td></tr></table></form>");
     r.Write("<script language='javascript'>var maxsize=" +
-            std::to_string(upload_ceiling(ctx.session(), ctx.config())) + ";" +
+            std::to_string(asp::upload_ceiling(ctx.session(), ctx.config())) + ";" +
             std::string(kUploadScript) + std::string(kTempleScript) + "</script>");
   }
   close_page(r);
@@ -163,7 +167,7 @@ void templeup_page(asp::ScriptingContext& ctx) {
   auto& req = ctx.request();
   if (!req.is_post()) return plain_answer(ctx, 405, "请用 POST 上传模板。");
   const std::size_t n = req.TotalBytes();
-  if (n > upload_ceiling(ctx.session(), ctx.config()))
+  if (n > asp::upload_ceiling(ctx.session(), ctx.config()))
     return plain_answer(ctx, 413, "模板文件超过了允许的大小。");
   if (n == 0) return plain_answer(ctx, 400, "没有收到模板文件。");
   std::int64_t id = ctx.conn().insert("INSERT INTO temple (filedata, fileindex) VALUES (?, 0)",
@@ -260,7 +264,7 @@ void mysign_page(asp::ScriptingContext& ctx) {
       "<span id='signmsg'></span><br>请上传 JPEG 格式的图片；新图片将替换原有的签名图片。"
       "</td></tr></table>");
   r.Write("<script language='javascript'>var maxsize=" +
-          std::to_string(upload_ceiling(s, ctx.config())) + ";var owner=" + owner_id + ";" +
+          std::to_string(asp::upload_ceiling(s, ctx.config())) + ";var owner=" + owner_id + ";" +
           std::string(kUploadScript) + std::string(kSignScript) + "</script>");
   close_page(r);
 }

@@ -52,7 +52,7 @@ void send_file(asp::Response& r, std::string_view bytes, std::string_view dispos
 std::string read_upload(asp::Request& req, const asp::Session& session,
                         const asp::AppConfig& config) {
   const std::size_t n = req.TotalBytes();
-  if (n > upload_ceiling(session, config))
+  if (n > asp::upload_ceiling(session, config))
     throw Error(Errc::too_large, "upload of " + std::to_string(n) + " bytes over the ceiling");
   return req.BinaryRead(n);
 }
@@ -108,13 +108,6 @@ std::string attachment_disposition(std::string_view name, std::string_view fallb
   // a character that does not convert becomes '?', never a delimiter.
   return "attachment;filename=" + text::to_gb18030(clean) + ";filename*=UTF-8''" +
          text::url_encode(clean);
-}
-
-std::uint64_t upload_ceiling(const asp::Session& session, const asp::AppConfig& config) {
-  long long max = 0;
-  if (text::parse_int(session.get("MaxSize"), max) && max >= 0)
-    return static_cast<std::uint64_t>(max);
-  return config.upload_limit;
 }
 
 // ---- Downloads ------------------------------------------------------------

@@ -44,9 +44,6 @@ bool may_read_shouwen(db::Connection& conn, std::int64_t shouwen_id, const asp::
 // value. An empty result falls back to `fallback` (plain ASCII).
 std::string attachment_disposition(std::string_view name, std::string_view fallback);
 
-// Byte ceiling of one raw-body upload: Session `MaxSize`, else the
-// application's upload limit.
-std::uint64_t upload_ceiling(const asp::Session& session, const asp::AppConfig& config);
 
 // ---- Downloads ------------------------------------------------------------
 
@@ -108,7 +105,7 @@ class ShowSign : public asp::PageComponent {
 // ---- Uploads --------------------------------------------------------------
 //
 // A body of 0 bytes stores nothing and changes no Session value. A body over
-// upload_ceiling is refused with Error(too_large) before anything is stored.
+// asp::upload_ceiling is refused with Error(too_large) before anything is stored.
 
 // `savedoc`: a new outgoing document holding only the body (`filetype` "doc");
 // sets Session `fawenid` to its id.

@@ -1,5 +1,5 @@
-#include "server/host/chrome.h"
 #include "server/files/mail_pages.h"
+#include "server/host/chrome.h"
 
 #include <string>
 #include <string_view>
@@ -18,14 +18,18 @@ constexpr std::size_t kBoxTitleChars = 24;
 // Longest attachment file name kept, in characters.
 constexpr std::size_t kFileNameChars = 120;
 
-void open_page(asp::Response& r, std::string_view title) { r.Write(host::page_head(title)); }
+void open_page(asp::Response& r, std::string_view title) {
+  r.Write(host::page_head(title));
+}
 
 // The page's title bar with the links between the mail pages.
 void title_bar(asp::Response& r, std::string_view title) {
   r.Write(host::title_bar(title, {{"mailbox.asp", "收件箱"}, {"writemail.asp", "写邮件"}}));
 }
 
-void close_page(asp::Response& r) { r.Write(host::kPageEnd); }
+void close_page(asp::Response& r) {
+  r.Write(host::kPageEnd);
+}
 
 // A whole page that only tells the user something.
 void message_page(asp::ScriptingContext& ctx, int status, std::string_view title,
@@ -52,14 +56,6 @@ std::string shown_time(const asp::ScriptingContext& ctx, const std::string& stor
 std::string size_text(std::int64_t bytes) {
   if (bytes < 1024) return std::to_string(bytes) + " 字节";
   return std::to_string((bytes + 1023) / 1024) + " KB";
-}
-
-// Byte ceiling of one upload: the session's MaxSize, else the application's.
-std::uint64_t upload_ceiling(asp::ScriptingContext& ctx) {
-  long long max = 0;
-  if (text::parse_int(ctx.session().get("MaxSize"), max) && max >= 0)
-    return static_cast<std::uint64_t>(max);
-  return ctx.config().upload_limit;
 }
 
 // The stored name of an uploaded file: its last path component, without
@@ -168,7 +164,8 @@ void compose_form(asp::ScriptingContext& ctx) {
   auto picker = ctx.server().CreateObject<workflow::Picker>("deskserver.turnmore");
   picker->main(ctx.conn());
   r.Write("</td></tr></table><script language='javascript' src='picker.js'></script>");
-  r.Write("<script language='javascript'>var maxsize=" + std::to_string(upload_ceiling(ctx)) + ";" +
+  r.Write("<script language='javascript'>var maxsize=" +
+          std::to_string(asp::upload_ceiling(ctx.session(), ctx.config())) + ";" +
           std::string(kComposeScript) + "</script>");
   close_page(r);
 }
@@ -202,7 +199,7 @@ void writemail_page(asp::ScriptingContext& ctx) {
 void mailfj_page(asp::ScriptingContext& ctx) {
   auto& req = ctx.request();
   if (!req.is_post()) return plain_answer(ctx, 405, "请用 POST 上传附件。");
-  if (req.TotalBytes() > upload_ceiling(ctx))
+  if (req.TotalBytes() > asp::upload_ceiling(ctx.session(), ctx.config()))
     return plain_answer(ctx, 413, "附件超过了允许的大小。");
   std::string name = clean_file_name(req.QueryString("filename"));
   if (name.empty()) return plain_answer(ctx, 400, "没有给出附件的文件名。");

@@ -9,7 +9,9 @@ constexpr const char* kMakerAddress = "http://www.tarvo.example/";
 constexpr const char* kMakerAddress2 = "http://oa.tarvo.example/";
 }  // namespace
 
-void Login::helpme() { write(std::string("welcome to ") + kMakerAddress); }
+void Login::helpme() {
+  write(std::string("welcome to ") + kMakerAddress);
+}
 
 void LoginSimp::helpme() {
   write(std::string("welcome to ") + kMakerAddress + " " + kMakerAddress2);

@@ -47,7 +47,8 @@ void error_page(asp::ScriptingContext& ctx) {
       "<meta http-equiv='Content-Type' content='text/html; charset=gb2312'>"
       "<link rel='stylesheet' href='apply.css' type='text/css'></head>"
       "<body leftmargin='0' topmargin='0' marginwidth='0' marginheight='0' "
-      "oncontextmenu='return false'><div class='message'><p>操作没有完成：所要的记录不存在或已被处理。</p>"
+      "oncontextmenu='return false'><div "
+      "class='message'><p>操作没有完成：所要的记录不存在或已被处理。</p>"
       "<p><a href='javascript:history.go(-1)' class='aapply'>返回</a></p></div></body></html>");
 }
 

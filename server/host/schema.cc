@@ -377,7 +377,9 @@ const std::vector<Migration>& migrations() {
 
 }  // namespace
 
-int latest_schema_version() { return migrations().back().version; }
+int latest_schema_version() {
+  return migrations().back().version;
+}
 
 int schema_version(db::Connection& conn) {
   conn.script("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)");

@@ -1,5 +1,5 @@
-#include "server/host/chrome.h"
 #include "server/workflow/fawen_pages.h"
+#include "server/host/chrome.h"
 
 #include <cstdint>
 #include <optional>
@@ -21,9 +21,13 @@ using text::html;
 
 // ---- Page frame -------------------------------------------------------------
 
-void open_page(asp::Response& r, std::string_view title) { r.Write(host::page_head(title)); }
+void open_page(asp::Response& r, std::string_view title) {
+  r.Write(host::page_head(title));
+}
 
-void close_page(asp::Response& r) { r.Write(host::kPageEnd); }
+void close_page(asp::Response& r) {
+  r.Write(host::kPageEnd);
+}
 
 void title_bar(asp::Response& r, std::string_view title) {
   r.Write(host::title_bar(title, {{"right.asp", "返回桌面"}}));
@@ -65,14 +69,6 @@ bool run_step(asp::ScriptingContext& ctx, std::string_view progid, std::string_v
   return !ctx.response().redirected();
 }
 
-// Byte ceiling of one upload: the session's MaxSize, else the application's.
-std::uint64_t upload_ceiling(asp::ScriptingContext& ctx) {
-  long long max = 0;
-  if (text::parse_int(ctx.session().get("MaxSize"), max) && max >= 0)
-    return static_cast<std::uint64_t>(max);
-  return ctx.config().upload_limit;
-}
-
 std::int64_t positive(const std::string& posted) {
   long long v = 0;
   if (!text::parse_int(posted, v) || v <= 0) return 0;
@@ -81,10 +77,10 @@ std::int64_t positive(const std::string& posted) {
 
 // The page scripts: the picker, this road's own, and the upload ceiling.
 void page_scripts(asp::ScriptingContext& ctx) {
-  ctx.response().Write(
-      "<script language='javascript'>var maxsize=" + std::to_string(upload_ceiling(ctx)) +
-      ";</script><script language='javascript' src='picker.js'></script>"
-      "<script language='javascript' src='fawen.js'></script>");
+  ctx.response().Write("<script language='javascript'>var maxsize=" +
+                       std::to_string(asp::upload_ceiling(ctx.session(), ctx.config())) +
+                       ";</script><script language='javascript' src='picker.js'></script>"
+                       "<script language='javascript' src='fawen.js'></script>");
 }
 
 void picker(asp::ScriptingContext& ctx, bool several) {
@@ -482,7 +478,7 @@ bool upload_allowed(asp::ScriptingContext& ctx) {
     plain_answer(ctx, 405, "请用 POST 上传文件。");
     return false;
   }
-  if (req.TotalBytes() > upload_ceiling(ctx)) {
+  if (req.TotalBytes() > asp::upload_ceiling(ctx.session(), ctx.config())) {
     plain_answer(ctx, 413, "文件超过了允许的大小。");
     return false;
   }

@@ -1,5 +1,5 @@
-#include "server/host/chrome.h"
 #include "server/workflow/shouwen.h"
+#include "server/host/chrome.h"
 
 #include "server/workflow/history.h"
 
@@ -372,7 +372,8 @@ std::string page_head(std::string_view title) {
 void message_page(asp::ScriptingContext& ctx, int status, std::string_view title,
                   std::string_view message, std::string_view back) {
   if (back.empty())
-    host::message_page(ctx.response(), status, title, message, false, {}, {"apply.css", "fawen.css"});
+    host::message_page(ctx.response(), status, title, message, false, {},
+                       {"apply.css", "fawen.css"});
   else
     host::message_page(ctx.response(), status, title, message, false, {{back, "返回"}},
                        {"apply.css", "fawen.css"});

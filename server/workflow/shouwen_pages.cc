@@ -16,15 +16,6 @@ namespace {
 
 using text::html;
 
-// Byte ceiling of one body upload: the session's MaxSize, else the
-// application's.
-std::uint64_t upload_ceiling(asp::ScriptingContext& ctx) {
-  long long max = 0;
-  if (text::parse_int(ctx.session().get("MaxSize"), max) && max >= 0)
-    return static_cast<std::uint64_t>(max);
-  return ctx.config().upload_limit;
-}
-
 std::int64_t id_of(std::string_view value) {
   long long id = 0;
   if (!text::parse_int(value, id) || id <= 0) return 0;
@@ -114,7 +105,8 @@ void swdengji1_page(asp::ScriptingContext& ctx) {
   write_picker(ctx);
   auto& r = ctx.response();
   r.Write("<input type='hidden' name='fujiantype'>");
-  r.Write("<script language='javascript'>var maxsize=" + std::to_string(upload_ceiling(ctx)) + ";" +
+  r.Write("<script language='javascript'>var maxsize=" +
+          std::to_string(asp::upload_ceiling(ctx.session(), ctx.config())) + ";" +
           std::string(kPeopleScript) + std::string(kRegisterScript) + "</script>");
   page->main2();
 }

@@ -194,10 +194,12 @@ void flowdetail_page(asp::ScriptingContext& ctx) {
          "</div><div class='section'>公文</div>";
   if (outgoing) {
     out += fawen_summary(conn, id, regional);
-    out += "<div class='section'>办理记录</div>" + history_table(conn, DocKind::outgoing, id, regional);
+    out += "<div class='section'>办理记录</div>" +
+           history_table(conn, DocKind::outgoing, id, regional);
   } else {
     out += shouwen_view(conn, id, regional, false).value_or("");
-    out += "<div class='section'>办理记录</div>" + history_table(conn, DocKind::incoming, id, regional);
+    out += "<div class='section'>办理记录</div>" +
+           history_table(conn, DocKind::incoming, id, regional);
   }
   out +=
       "<p><a href='javascript:history.go(-1)' class='aapply'>返回</a>&nbsp;&nbsp;"
@@ -349,8 +351,7 @@ void findwork_page(asp::ScriptingContext& ctx) {
     const Hit& h = hits[i];
     out += "<tr bgcolor='#FFFFFF'><td>" + std::string(h.kind == "fawen" ? "发文" : "收文") +
            "</td><td>" + detail_link(h.kind, h.id, h.title) + "</td><td>" + html(h.wenhao) +
-           "</td><td>" + html(h.who) + "</td><td>" + html(regional.shown(h.time)) +
-           "</td></tr>";
+           "</td><td>" + html(h.who) + "</td><td>" + html(regional.shown(h.time)) + "</td></tr>";
   }
   out += "</table>" + more_note(hits.size()) + "</body></html>";
   ctx.response().Write(out);
