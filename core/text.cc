@@ -343,4 +343,9 @@ bool parse_int(std::string_view s, long long& out) {
   return ec == std::errc() && p == v.data() + v.size();
 }
 
+std::int64_t parse_id(std::string_view s) {
+  long long v = 0;
+  return parse_int(s, v) && v > 0 ? v : 0;
+}
+
 }  // namespace desk::text

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,5 +51,8 @@ std::vector<std::string> split(std::string_view s, char sep);
 // Parses a whole decimal integer (optional sign, surrounding blanks allowed).
 // Returns false for anything else, including overflow.
 bool parse_int(std::string_view s, long long& out);
+// A row id from a request or Session value: a whole number above 0; 0 for
+// anything else (empty, negative, not a number).
+std::int64_t parse_id(std::string_view s);
 
 }  // namespace desk::text

@@ -53,8 +53,8 @@ std::string shown_time(const asp::ScriptingContext& ctx, const std::string& stor
 }
 
 std::optional<std::int64_t> query_id(asp::ScriptingContext& ctx) {
-  long long id = 0;
-  if (!text::parse_int(ctx.request().QueryString("id"), id) || id <= 0) return std::nullopt;
+  std::int64_t id = text::parse_id(ctx.request().QueryString("id"));
+  if (id == 0) return std::nullopt;
   return id;
 }
 

@@ -68,9 +68,7 @@ std::string clean_file_name(std::string_view given) {
 }
 
 std::int64_t id_param(asp::ScriptingContext& ctx) {
-  long long id = 0;
-  if (!text::parse_int(ctx.request().QueryString("id"), id) || id <= 0) return 0;
-  return id;
+  return text::parse_id(ctx.request().QueryString("id"));
 }
 
 // The unsent attachments of this composing session, with download and remove

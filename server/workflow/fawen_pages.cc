@@ -69,12 +69,6 @@ bool run_step(asp::ScriptingContext& ctx, std::string_view progid, std::string_v
   return !ctx.response().redirected();
 }
 
-std::int64_t positive(const std::string& posted) {
-  long long v = 0;
-  if (!text::parse_int(posted, v) || v <= 0) return 0;
-  return v;
-}
-
 // The page scripts: the picker, this road's own, and the upload ceiling.
 void page_scripts(asp::ScriptingContext& ctx) {
   ctx.response().Write("<script language='javascript'>var maxsize=" +
@@ -123,8 +117,8 @@ std::string user_name(db::Connection& conn, const std::string& uid) {
 // nullopt otherwise.
 std::optional<Item> opened_item(asp::ScriptingContext& ctx, std::string_view url,
                                 std::string_view title) {
-  std::int64_t flowid = positive(ctx.request().QueryString("flowid"));
-  std::int64_t nwid = positive(ctx.request().QueryString("nwid"));
+  std::int64_t flowid = text::parse_id(ctx.request().QueryString("flowid"));
+  std::int64_t nwid = text::parse_id(ctx.request().QueryString("nwid"));
   try {
     return step_item(ctx.conn(), nwid, ctx.session().get("uid"), flowid, url);
   } catch (const Error& e) {
@@ -457,7 +451,7 @@ void fawen1_page(asp::ScriptingContext& ctx) {
 // document not yet drafted (only its uploader holds its id), or one that is
 // back with its drafter for redrafting. 0 otherwise.
 std::int64_t changeable_document(asp::ScriptingContext& ctx) {
-  std::int64_t id = positive(ctx.session().get("fawenid"));
+  std::int64_t id = text::parse_id(ctx.session().get("fawenid"));
   if (id == 0) return 0;
   db::Result doc = ctx.conn().query("SELECT writeid FROM fawen WHERE id = ?", {id});
   if (doc.empty()) return 0;

@@ -27,13 +27,6 @@ bool valid_post(asp::Request& req) {
   return req.ServerVariables("Request_Method") == "POST" && req("flag") == "2";
 }
 
-// A positive id from a Session or request value; 0 when it is none.
-std::int64_t id_of(std::string_view value) {
-  long long id = 0;
-  if (!text::parse_int(value, id) || id <= 0) return 0;
-  return id;
-}
-
 }  // namespace
 
 LeaderChain leader_chain(std::string_view list) {
@@ -56,7 +49,7 @@ void Swdengji1::main(db::Connection& conn) {
   if (!valid_post(req)) return;
 
   auto& s = session();
-  const std::int64_t id = id_of(s.get("shouwenid"));
+  const std::int64_t id = text::parse_id(s.get("shouwenid"));
   if (id == 0)
     throw StepRefused(Errc::bad_request, "没有找到上传的收文正文，请选择文件正文后重新提交。");
   const std::string list = req("hiddenselect");
@@ -210,14 +203,14 @@ void Swdengji::main(db::Connection& conn) {
 
   auto& s = session();
   const std::string uid = s.get("uid");
-  const std::int64_t fawenid = id_of(s.get("fawenid"));
+  const std::int64_t fawenid = text::parse_id(s.get("fawenid"));
   if (fawenid == 0)
     throw StepRefused(Errc::bad_request,
                       "没有正在登记的公文（可能已经登记过），请从待办事宜中重新打开收文登记。");
   // The form names the document it was opened for; another page opened since
   // may have moved Session fawenid to another document.
   const std::string posted_flowid = text::trim(req("flowid"));
-  if (!posted_flowid.empty() && id_of(posted_flowid) != fawenid)
+  if (!posted_flowid.empty() && text::parse_id(posted_flowid) != fawenid)
     throw StepRefused(Errc::conflict,
                       "所登记的公文已不是当前打开的公文，请从待办事宜中重新打开收文登记。");
 
@@ -273,7 +266,7 @@ void Piban::main(db::Connection& conn) {
 
   auto& s = session();
   const std::string uid = s.get("uid");
-  const std::int64_t flowid = id_of(req("flowid"));
+  const std::int64_t flowid = text::parse_id(req("flowid"));
   if (flowid == 0) throw StepRefused(Errc::bad_request, "没有指明要批办的收文。");
   const Item item = pending_item_of(conn, req("nwid"), uid, kInstructionItem.url, flowid);
   const std::string remark = req("remark");
@@ -305,7 +298,7 @@ void Piban::main(db::Connection& conn) {
 
 Item pending_item_of(db::Connection& conn, std::string_view nwid, std::string_view uid,
                      std::string_view url, std::int64_t flowid) {
-  const std::int64_t id = id_of(nwid);
+  const std::int64_t id = text::parse_id(nwid);
   if (id == 0) throw StepRefused(Errc::bad_request, "待办事项的编号不正确。");
   std::optional<Item> item = load_item(conn, id);
   if (!item) throw StepRefused(Errc::not_found, "该待办事项不存在。");

@@ -16,12 +16,6 @@ namespace {
 
 using text::html;
 
-std::int64_t id_of(std::string_view value) {
-  long long id = 0;
-  if (!text::parse_int(value, id) || id <= 0) return 0;
-  return id;
-}
-
 // The leader picker in the right-hand column (several users) and its script.
 void write_picker(asp::ScriptingContext& ctx) {
   auto picker = ctx.server().CreateObject<Picker>("deskserver.turnmoreshouwen");
@@ -213,7 +207,7 @@ void swdengji_page(asp::ScriptingContext& ctx) {
                         "提交的登记内容不完整，请从待办事宜中重新打开收文登记。", "right.asp");
   }
 
-  const std::int64_t flowid = id_of(req.QueryString("flowid"));
+  const std::int64_t flowid = text::parse_id(req.QueryString("flowid"));
   Item item;
   try {
     if (flowid == 0) throw StepRefused(Errc::bad_request, "没有指明要登记的公文。");
@@ -257,8 +251,8 @@ void piban_page(asp::ScriptingContext& ctx) {
 
   auto& conn = ctx.conn();
   const std::string uid = ctx.session().get("uid");
-  const std::int64_t flowid = id_of(req.QueryString("flowid"));
-  std::optional<Item> item = load_item(conn, id_of(req.QueryString("nwid")));
+  const std::int64_t flowid = text::parse_id(req.QueryString("flowid"));
+  std::optional<Item> item = load_item(conn, text::parse_id(req.QueryString("nwid")));
   if (!item || item->userid != uid)
     return message_page(ctx, 404, "收文批办", "该待办事项不存在或不属于您。", "right.asp");
   if (item->url != kInstructionItem.url || item->baseid != flowid)

@@ -33,12 +33,6 @@ bool is_admin(asp::ScriptingContext& ctx) {
   return ctx.session().get("type") == "admin";
 }
 
-std::int64_t id_of(std::string_view value) {
-  long long id = 0;
-  if (!text::parse_int(value, id) || id <= 0) return 0;
-  return id;
-}
-
 // A LIKE pattern that matches `typed` literally anywhere in the text; used
 // with ESCAPE '\'.
 std::string contains_pattern(std::string_view typed) {
@@ -171,7 +165,7 @@ void flowdetail_page(asp::ScriptingContext& ctx) {
   auto& conn = ctx.conn();
   auto& req = ctx.request();
   const std::string kind = req.QueryString("type");
-  const std::int64_t id = id_of(req.QueryString("id"));
+  const std::int64_t id = text::parse_id(req.QueryString("id"));
   const std::string uid = ctx.session().get("uid");
   const bool admin = is_admin(ctx);
   const bool outgoing = kind == "fawen";

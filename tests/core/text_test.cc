@@ -111,6 +111,10 @@ TEST(ParseInt, WholeNumbersOnly) {
   for (const char* bad : {"", "   ", "+", "-", "+-5", "-+5", "--5", "1 2", "12abc", "0x10", "1.5",
                           "9223372036854775808", "-9223372036854775809", "99999999999999999999"})
     EXPECT_FALSE(parse_int(bad, v)) << bad;
+  // Row ids are whole numbers above 0; everything else is "no id".
+  EXPECT_EQ(parse_id(" 12 "), 12);
+  for (const char* bad : {"0", "-3", "", "1 or 1=1", "7;", "99999999999999999999"})
+    EXPECT_EQ(parse_id(bad), 0) << bad;
 }
 
 }  // namespace
