@@ -1,6 +1,7 @@
 #include "server/files/documents.h"
 
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "core/text.h"
@@ -135,51 +136,55 @@ void LoadHg::main(db::Connection& conn) {
   ctx().close_connection();
 }
 
-void LoadPso::main(db::Connection& conn) {
-  std::optional<std::int64_t> id = whole_number(session().get("fawenid"));
+namespace {
+
+// The row that `sql` selects for the id held in Session `key`, read with
+// errors trapped: when the key names no row (or the row lacks `needed`), the
+// browser is sent to "error.asp" and the page ends there.
+std::pair<std::int64_t, db::Row> session_row_or_error_page(asp::ScriptingContext& ctx,
+                                                           db::Connection& conn,
+                                                           std::string_view key,
+                                                           std::string_view sql,
+                                                           std::string_view needed) {
+  std::optional<std::int64_t> id = whole_number(ctx.session().get(key));
   std::optional<db::Row> row;
   try {
     if (id) {
-      db::Result rows =
-          conn.query("SELECT psodata, psotype, fujianname FROM fawen WHERE id = ?", {*id});
-      if (!rows.empty() && !rows.front()["psodata"].is_null()) row = rows.front();
+      db::Result rows = conn.query(sql, {*id});
+      if (!rows.empty() && !rows.front()[needed].is_null()) row = rows.front();
     }
   } catch (const Error&) {
     row.reset();
   }
   if (!row) {
-    ctx().close_connection();
-    response().Redirect("error.asp");
-    response().End();
+    ctx.close_connection();
+    ctx.response().Redirect("error.asp");
+    ctx.response().End();
   }
-  if (!may_read_fawen(conn, *id, session()))
-    throw Error(Errc::forbidden, "outgoing document " + std::to_string(*id) + " is not the user's");
-  send_file(response(), (*row)["psodata"].bytes(),
-            attachment_disposition(row->text("fujianname"), "attachment"), kDownloadType, true);
+  return {*id, *row};
+}
+
+}  // namespace
+
+void LoadPso::main(db::Connection& conn) {
+  auto [id, row] = session_row_or_error_page(
+      ctx(), conn, "fawenid", "SELECT psodata, psotype, fujianname FROM fawen WHERE id = ?",
+      "psodata");
+  if (!may_read_fawen(conn, id, session()))
+    throw Error(Errc::forbidden, "outgoing document " + std::to_string(id) + " is not the user's");
+  send_file(response(), row["psodata"].bytes(),
+            attachment_disposition(row.text("fujianname"), "attachment"), kDownloadType, true);
   ctx().close_connection();
 }
 
 void SwLoad::main(db::Connection& conn) {
-  std::optional<std::int64_t> id = whole_number(session().get("shouwenid"));
-  std::optional<db::Row> row;
-  try {
-    if (id) {
-      db::Result rows =
-          conn.query("SELECT filedata, filetype, documentname FROM shouwen WHERE id = ?", {*id});
-      if (!rows.empty()) row = rows.front();
-    }
-  } catch (const Error&) {
-    row.reset();
-  }
-  if (!row) {
-    ctx().close_connection();
-    response().Redirect("error.asp");
-    response().End();
-  }
-  if (!may_read_shouwen(conn, *id, session()))
-    throw Error(Errc::forbidden, "incoming document " + std::to_string(*id) + " is not the user's");
-  send_file(response(), (*row)["filedata"].bytes(),
-            attachment_disposition(row->text("documentname"), "document.doc"), kDownloadType, true);
+  auto [id, row] = session_row_or_error_page(
+      ctx(), conn, "shouwenid",
+      "SELECT 1 AS found, filedata, filetype, documentname FROM shouwen WHERE id = ?", "found");
+  if (!may_read_shouwen(conn, id, session()))
+    throw Error(Errc::forbidden, "incoming document " + std::to_string(id) + " is not the user's");
+  send_file(response(), row["filedata"].bytes(),
+            attachment_disposition(row.text("documentname"), "document.doc"), kDownloadType, true);
   ctx().close_connection();
 }
 

@@ -16,7 +16,6 @@ when no other picture script has made it.
 
 import math
 import os
-import sys
 
 from PIL import Image, ImageDraw, ImageFont
 
@@ -46,28 +45,12 @@ TEXT_LEFT = 108  # 34% of the panel: the picture column
 BOX_H = 74       # height of the picture's frame
 
 
-def find_font():
-    candidates = [
-        os.environ.get("DESK_CJK_FONT", ""),
-        "/usr/share/fonts/truetype/wqy/wqy-microhei.ttc",
-        "/usr/share/fonts/truetype/wqy/wqy-zenhei.ttc",
-        "/usr/share/fonts/opentype/noto/NotoSansCJK-Regular.ttc",
-    ]
-    for path in candidates:
-        if path and os.path.exists(path):
-            return path
-    sys.exit("make_desk_images: no CJK font found; install fonts-wqy-microhei or set DESK_CJK_FONT")
-
-
-FONT = find_font()
+# The font and colour mixing are the frame pictures' own.
+from make_images import FONT, mix  # noqa: E402
 
 
 def font(size):
     return ImageFont.truetype(FONT, size * SS)
-
-
-def mix(a, b, t):
-    return tuple(int(round(a[i] + (b[i] - a[i]) * t)) for i in range(3))
 
 
 class Pen:
