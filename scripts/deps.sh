@@ -9,6 +9,7 @@ packages=(
   libboost-dev libsqlite3-dev libsodium-dev nlohmann-json3-dev
   libgtest-dev googletest libbenchmark-dev libcurl4-openssl-dev
   wrk
+  clang libclang-rt-14-dev  # fuzzing with libFuzzer (scripts/fuzz.sh)
   chromium fonts-noto-cjk  # browser tests; the font draws the pages' Chinese text
   python3 make             # node-gyp builds the browser tests' SQLite binding
   python3-pil              # image tooling

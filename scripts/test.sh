@@ -11,6 +11,10 @@ bash scripts/build.sh
 status=0
 (cd build && ctest --output-on-failure -j2) || status=1
 
+# Every parser of outside input: its kept corpus (replayed by CTest above)
+# plus a short run of new inputs under libFuzzer.
+bash scripts/fuzz.sh --seconds "${DESK_FUZZ_SECONDS:-60}" || status=1
+
 # The browser tests use the system's Chromium; nothing downloads a browser.
 export PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1
 cd tests/browser
