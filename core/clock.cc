@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <utility>
 
 #include "core/text.h"
 
@@ -119,8 +120,54 @@ std::string Regional::time(const DateTime& t) const {
   return format_with(time_pattern, t);
 }
 
+namespace {
+
+// Days since 1970-01-01 of a civil date, and back (proleptic Gregorian).
+long long days_from_civil(int y, int m, int d) {
+  y -= m <= 2;
+  const long long era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<long long>(doe) - 719468;
+}
+
+void civil_from_days(long long z, int& y, int& m, int& d) {
+  z += 719468;
+  const long long era = (z >= 0 ? z : z - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  y = static_cast<int>(yoe + era * 400 + (m <= 2));
+}
+
+}  // namespace
+
+DateTime DateTime::plus_seconds(long long seconds) const {
+  long long t =
+      days_from_civil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second + seconds;
+  long long days = t >= 0 ? t / 86400 : (t - 86399) / 86400;
+  long long rest = t - days * 86400;
+  DateTime out;
+  civil_from_days(days, out.year, out.month, out.day);
+  out.hour = static_cast<int>(rest / 3600);
+  out.minute = static_cast<int>(rest / 60 % 60);
+  out.second = static_cast<int>(rest % 60);
+  return out;
+}
+
 bool Regional::parse_date(std::string_view s, DateTime& out) {
   std::string str = text::trim(s);
+  // 2006年12月3日 is read as 2006-12-3.
+  for (auto [from, to] :
+       {std::pair<std::string_view, std::string_view>{"年", "-"}, {"月", "-"}, {"日", " "}}) {
+    for (std::size_t at = str.find(from); at != std::string::npos; at = str.find(from, at))
+      str.replace(at, from.size(), to);
+  }
+  str = text::trim(str);
   DateTime d;
   char sep1 = 0, sep2 = 0;
   int consumed = 0;

@@ -20,6 +20,8 @@ struct DateTime {
   static bool parse_iso(std::string_view s, DateTime& out);
   // Minutes since midnight.
   int minutes_of_day() const { return hour * 60 + minute; }
+  // The civil time `seconds` later (earlier when negative).
+  DateTime plus_seconds(long long seconds) const;
 };
 
 // Source of the current time; tests use a fixed clock.
@@ -57,7 +59,8 @@ struct Regional {
   // that is none of these is returned as it is.
   std::string shown(std::string_view stored) const;
   // Reads a date written in any common form (2006-12-3, 2006/12/03,
-  // 2006-12-03 10:00:00); false when it is not a date.
+  // 2006.12.3, 2006年12月3日, 2006-12-03 10:00:00); false when it is not a
+  // date.
   static bool parse_date(std::string_view s, DateTime& out);
 };
 

@@ -140,6 +140,12 @@ bool Registry::has_component(std::string_view progid) const {
   return components_.count(text::to_lower(progid)) > 0;
 }
 
+std::vector<std::string> Registry::page_names() const {
+  std::vector<std::string> out;
+  for (const auto& [name, spec] : pages_) out.push_back(name);
+  return out;
+}
+
 const PageSpec* Registry::page(std::string_view name) const {
   auto it = pages_.find(text::to_lower(name));
   return it == pages_.end() ? nullptr : &it->second;

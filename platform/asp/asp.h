@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/clock.h"
 #include "core/error.h"
@@ -183,6 +184,9 @@ struct PageSpec {
   // Takes a raw-body upload: the body ceiling is the session's MaxSize
   // instead of the small form limit.
   bool upload = false;
+  // Does slow work (password hashing, a modem, a conversion): the host runs
+  // it on its worker pool, off the threads that serve the network.
+  bool pooled = false;
 };
 
 // Component classes by ProgID and hosting pages by name, filled explicitly by
@@ -203,6 +207,8 @@ class Registry {
   std::unique_ptr<PageComponent> create(std::string_view progid) const;
   const PageSpec* page(std::string_view name) const;
   bool has_component(std::string_view progid) const;
+  // Every registered page name, lower-cased, in order.
+  std::vector<std::string> page_names() const;
 
  private:
   std::map<std::string, Factory, std::less<>> components_;

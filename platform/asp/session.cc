@@ -169,6 +169,48 @@ void Session::Abandon() {
   changed_ = true;
 }
 
+void Session::clear() {
+  if (!data_) return;
+  std::lock_guard lock(data_->mu);
+  data_->values.clear();
+  data_->tokens.clear();
+}
+
+namespace {
+constexpr int kIssued = 0, kBusy = 1, kSpent = 2;
+constexpr std::size_t kMaxTokens = 200;
+}  // namespace
+
+std::string Session::issue_token() {
+  ensure();
+  std::string t = random_token().substr(0, 32);
+  std::lock_guard lock(data_->mu);
+  auto& list = data_->tokens;
+  if (list.size() >= kMaxTokens) list.erase(list.begin());
+  list.emplace_back(t, kIssued);
+  return t;
+}
+
+Session::Claim Session::claim_token(std::string_view token) {
+  if (!data_ || token.empty()) return Claim::unknown;
+  std::lock_guard lock(data_->mu);
+  for (auto& [t, state] : data_->tokens) {
+    if (t != token) continue;
+    if (state == kSpent) return Claim::spent;
+    if (state == kBusy) return Claim::busy;
+    state = kBusy;
+    return Claim::claimed;
+  }
+  return Claim::unknown;
+}
+
+void Session::settle_token(std::string_view token, bool spent) {
+  if (!data_) return;
+  std::lock_guard lock(data_->mu);
+  for (auto& [t, state] : data_->tokens)
+    if (t == token && state == kBusy) state = spent ? kSpent : kIssued;
+}
+
 void Session::renew() {
   ensure();
   if (!store_) return;

@@ -21,6 +21,8 @@ struct SessionData {
   std::int64_t id = 0;  // the numeric SessionID
   std::chrono::steady_clock::time_point last_used;
   bool abandoned = false;
+  // Once-only tokens of the forms this session was given, oldest first.
+  std::vector<std::pair<std::string, int>> tokens;
 };
 
 // All sessions of one application. Tokens are 256-bit random values (the
@@ -70,6 +72,18 @@ class Session {
   // Gives the session a new token and id, keeping its values, so that an id
   // known before login is worthless after it.
   void renew();
+  // Removes every value and form token (a login starts from a fresh session).
+  void clear();
+
+  // Once-only tokens: issue_token hands out a new random token (the session
+  // keeps the newest 200); claim_token takes an issued token for one request
+  // (false when it is unknown, spent or claimed by a request in flight);
+  // settle_token spends a claimed token or, when the request was refused,
+  // gives it back so the same form can be posted again.
+  enum class Claim { claimed, unknown, spent, busy };
+  std::string issue_token();
+  Claim claim_token(std::string_view token);
+  void settle_token(std::string_view token, bool spent);
 
   // For the host: the cookie token to send when it changed ("" to expire it).
   bool cookie_changed() const { return changed_; }

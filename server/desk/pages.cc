@@ -3,6 +3,9 @@
 #include "core/text.h"
 #include "server/desk/format.h"
 #include "server/desk/right.h"
+#include "server/host/edition.h"
+#include "server/host/kit.h"
+#include "server/work/work.h"
 
 namespace desk::deskpages {
 
@@ -14,15 +17,32 @@ std::string num(std::int64_t n) {
 
 }  // namespace
 
+// Session key of the clock-in or clock-out message shown once after the
+// post's redirect.
+constexpr std::string_view kDeskMessage = "deskmessage";
+
 void right_page(asp::ScriptingContext& ctx) {
-  const std::string& variant = ctx.config().variant;
-  const char* progid = variant == "full"   ? "deskserver.rightfull"
-                       : variant == "simp" ? "deskserver.rightsimp"
-                                           : "deskserver.right";
+  const host::Variant variant = host::variant_of(ctx.config());
+  const char* progid = variant == host::Variant::full   ? "deskserver.rightfull"
+                       : variant == host::Variant::simp ? "deskserver.rightsimp"
+                                                        : "deskserver.right";
   auto right = ctx.server().CreateObject<Right>(progid);
   right->main(ctx.conn());
+  // A clock-in or clock-out is answered with a redirect, so reloading the
+  // desk never posts again; the message is shown once on the next desk.
+  if (ctx.request().is_post()) {
+    if (!right->done.empty()) ctx.session().set(kDeskMessage, right->done);
+    return ctx.response().Redirect("right.asp");
+  }
+  std::string message = ctx.session().get(kDeskMessage);
+  if (!message.empty()) {
+    ctx.session().remove(kDeskMessage);
+    ctx.response().Write("<script language=javascript>alert('" + text::js_string(message) +
+                         "')</script>");
+  }
   // The client functions the desk's markup calls.
   ctx.response().Write("<script language='javascript' src='apply.js'></script>");
+  right->form_end = host::form_token_field(ctx);
   right->main1(ctx.conn());
 }
 
@@ -43,9 +63,8 @@ void newwork_page(asp::ScriptingContext& ctx) {
   out.Write("<tr class='listhead'><td>工作</td><td width='160'>送达时间</td></tr>");
   for (const auto& row : items) {
     out.Write("<tr><td class='10blue'><a href='" + text::html(row.text("url")) +
-              "?flowid=" + num(row.integer("baseid")) + "&nwid=" + num(row.integer("id")) +
-              "' class='aapply'>[" + text::html(row.text("typed")) + "]" +
-              text::html(row.text("title")) + "</a></td>");
+              work::item_link("", row.integer("baseid"), row.integer("id")) + "' class='aapply'>[" +
+              text::html(row.text("typed")) + "]" + text::html(row.text("title")) + "</a></td>");
     out.Write("<td class='10blue'>" + text::html(ctx.regional().shown(row.text("applytime"))) +
               "</td></tr>");
   }

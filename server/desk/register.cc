@@ -3,6 +3,7 @@
 #include "server/desk/pages.h"
 #include "server/desk/right.h"
 #include "server/desk/settings_pages.h"
+#include "server/host/kit.h"
 
 namespace desk::deskpages {
 
@@ -11,10 +12,11 @@ void register_pages(asp::Registry& registry) {
   registry.add_component<RightSimp>("rightsimp");
   registry.add_component<RightFull>("rightfull");
 
-  registry.add_page({"right.asp", right_page, asp::Access::login});
-  registry.add_page({"newwork.asp", newwork_page, asp::Access::login});
-  registry.add_page({"news.asp", news_page, asp::Access::login});
-  registry.add_page({"notice.asp", notice_page, asp::Access::login});
+  // The desk's post is a clock-in or clock-out: once per form token.
+  host::add_page(registry, "right.asp", right_page, {.title = "桌面", .once = true});
+  host::add_page(registry, "newwork.asp", newwork_page);
+  host::add_page(registry, "news.asp", news_page);
+  host::add_page(registry, "notice.asp", notice_page);
   register_settings_pages(registry);
 }
 

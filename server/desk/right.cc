@@ -4,6 +4,7 @@
 
 #include "core/text.h"
 #include "server/desk/format.h"
+#include "server/work/work.h"
 
 namespace desk::deskpages {
 
@@ -70,6 +71,7 @@ void Right::clock_in(db::Connection& conn) {
     conn.exec("INSERT INTO worktime (uid, workday, timestart) VALUES (?, ?, ?)",
               {uid, t.iso_date(), t.iso_time()});
   }
+  done = "签到成功";
   write("<script language=javascript>alert('签到成功')</script>");
 }
 
@@ -89,6 +91,7 @@ void Right::clock_out(db::Connection& conn) {
   // Without a clock-in there is nothing to close; the desk then shows the
   // user as not clocked in.
   if (conn.exec(sql, params).changes == 0) return;
+  done = "退签成功";
   write("<script language=javascript>alert('退签成功')</script>");
 }
 
@@ -161,9 +164,9 @@ void Right::work_panel(db::Connection& conn) {
       "AND applytime > ? AND applytime < ? ORDER BY applytime DESC, id DESC",
       {uid, today.iso(), next_midnight_iso(today)});
   for (const auto& row : items) {
-    write("<a href='" + text::html(row.text("url")) + "?flowid=" + num(row.integer("baseid")) +
-          "&nwid=" + num(row.integer("id")) + "' class=aapply>[" + text::html(row.text("typed")) +
-          "]");
+    write("<a href='" + text::html(row.text("url")) +
+          work::item_link("", row.integer("baseid"), row.integer("id")) + "' class=aapply>[" +
+          text::html(row.text("typed")) + "]");
     write(text::html(text::cut_title(row.text("title"), kWorkTitle)) + "</a><br>");
   }
 
@@ -289,7 +292,7 @@ void Right::news_panel(db::Connection& conn) {
   write(
       "<tr><td width='78%'></td><td width='22%' class='9blue'><a href='notice.asp' "
       "class='aapply'>更多…</a></td></tr>");
-  write("</table></td><td></td></tr></table></form></body></html>");
+  write("</table></td><td></td></tr></table>" + form_end + "</form></body></html>");
 }
 
 }  // namespace desk::deskpages

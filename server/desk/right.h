@@ -22,6 +22,13 @@ class Right : public asp::PageComponent {
   // Error(bad_request) for text that is not a time of day.
   static int timeplus(std::string& sBegin, std::string& sEnd);
 
+  // Set by `main` when a posted clock-in or clock-out was recorded: the
+  // message the desk announces ("签到成功", "退签成功"); "" otherwise.
+  std::string done;
+  // Markup the hosting page adds at the end of the desk's form (its
+  // once-only token); written by `main1` before the form closes.
+  std::string form_end;
+
  protected:
   // The half-day an attendance row belongs to: 0 for editions that keep one
   // row per day, otherwise 1 (morning) or 2 (afternoon).

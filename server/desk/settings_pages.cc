@@ -5,7 +5,7 @@
 
 #include "core/text.h"
 #include "server/host/chrome.h"
-#include "server/host/login.h"
+#include "server/host/kit.h"
 
 namespace desk::deskpages {
 namespace {
@@ -37,8 +37,7 @@ void personmsg_page(asp::ScriptingContext& ctx) {
 }
 
 void system_page(asp::ScriptingContext& ctx) {
-  auto gate = ctx.server().CreateObject<host::CheckPower>("deskserver.checkpower");
-  gate->main();
+  host::require_admin(ctx);
   tool_list(ctx.response(), "系统维护",
             {{"templelist.asp", "公文模板", "上传公文模板，选择默认模板。"},
              {"mysign.asp", "签名图片", "为任一用户上传签名图片。"}});
@@ -47,8 +46,8 @@ void system_page(asp::ScriptingContext& ctx) {
 }  // namespace
 
 void register_settings_pages(asp::Registry& registry) {
-  registry.add_page({"personmsg.asp", personmsg_page, asp::Access::login});
-  registry.add_page({"system.asp", system_page, asp::Access::login});
+  host::add_page(registry, "personmsg.asp", personmsg_page);
+  host::add_page(registry, "system.asp", system_page, {.title = "系统维护"});
 }
 
 }  // namespace desk::deskpages

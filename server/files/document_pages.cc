@@ -6,7 +6,7 @@
 #include "core/text.h"
 #include "server/files/documents.h"
 #include "server/host/chrome.h"
-#include "server/host/login.h"
+#include "server/host/kit.h"
 
 namespace desk::files {
 namespace {
@@ -25,26 +25,8 @@ void close_page(asp::Response& r) {
   r.Write(host::kPageEnd);
 }
 
-// A whole page that only tells the user something, with a way back.
-void message_page(asp::ScriptingContext& ctx, int status, std::string_view title,
-                  std::string_view message) {
-  host::message_page(ctx.response(), status, title, message, true,
-                     {{"templelist.asp", "公文模板"}, {"mysign.asp", "个人签名"}});
-}
-
-// A short text/plain answer for page script.
-void plain_answer(asp::ScriptingContext& ctx, int status, std::string_view message) {
-  auto& r = ctx.response();
-  r.Clear();
-  r.Status = status;
-  r.ContentType = "text/plain";
-  r.Write(message);
-}
-
-// Stops the page for anyone who is not an administrator.
-void require_admin(asp::ScriptingContext& ctx) {
-  ctx.server().CreateObject<host::CheckPower>("deskserver.checkpower")->main();
-}
+using host::plain_answer;
+using host::require_admin;
 
 std::string shown_time(const asp::ScriptingContext& ctx, const std::string& stored) {
   DateTime t;
@@ -56,14 +38,6 @@ std::optional<std::int64_t> query_id(asp::ScriptingContext& ctx) {
   std::int64_t id = text::parse_id(ctx.request().QueryString("id"));
   if (id == 0) return std::nullopt;
   return id;
-}
-
-// A page that only runs its component's main.
-template <class T>
-asp::PageHandler component_page(std::string progid) {
-  return [progid](asp::ScriptingContext& ctx) {
-    ctx.server().CreateObject<T>(progid)->main(ctx.conn());
-  };
 }
 
 // Script of the upload forms: posts the chosen file as the whole body and
@@ -105,7 +79,7 @@ function uploadtemple() {
 // "templelist.asp": every template with its default marked and a download
 // link; administrators also choose the default and upload new templates.
 void templelist_page(asp::ScriptingContext& ctx) {
-  const bool admin = ctx.session().get("type") == "admin";
+  const bool admin = host::current_user(ctx).admin;
   db::Result rows = ctx.conn().query(
       "SELECT t.id, t.filename, t.fileindex, t.wtime, t.userid, "
       "(SELECT name FROM userlist u WHERE u.uid = t.userid ORDER BY u.id LIMIT 1) AS username "
@@ -132,7 +106,11 @@ void templelist_page(asp::ScriptingContext& ctx) {
       if (who.empty()) who = row.text("userid");
       std::string actions = "<a href='loadtemple.asp?id=" + id + "' class='aapply'>下载</a>";
       if (admin && !is_default)
-        actions += "&nbsp;&nbsp;<a href='templeset.asp?id=" + id + "' class='aapply'>设为默认</a>";
+        actions +=
+            "&nbsp;&nbsp;<form method='post' action='templeset.asp' class='inline'>"
+            "<input type='hidden' name='id' value='" +
+            id + "'>" + host::form_token_field(ctx) +
+            "<input type='submit' class='linkbutton' value='设为默认'></form>";
       r.Write("<tr><td class='10blue'>" + html(name) + "</td><td class='10blue'>" +
               html(shown_time(ctx, row.text("wtime"))) + "</td><td class='10blue'>" + html(who) +
               "</td><td class='10blue'>" + std::string(is_default ? "<b>默认</b>" : "") +
@@ -151,7 +129,8 @@ void templelist_page(asp::ScriptingContext& ctx) {
         "<tr><td class='10blue'>模板文件：</td><td class='10blue'>"
         "<input type='file' id='templefile' accept='.doc,.dot,.docx,.dotx,application/msword'>"
         "</td></tr><tr><td></td><td class='10blue'><input type='submit' value='上传模板'> "
-        "<span id='templemsg'></span></td></tr></table></form>");
+        "<span id='templemsg'></span></td></tr></table>" +
+        host::form_token_field(ctx) + "</form>");
     r.Write("<script language='javascript'>var maxsize=" +
             std::to_string(asp::upload_ceiling(ctx.session(), ctx.config())) + ";" +
             std::string(kUploadScript) + std::string(kTempleScript) + "</script>");
@@ -177,17 +156,19 @@ void templeup_page(asp::ScriptingContext& ctx) {
 }
 
 // "savetemple.asp": the title form of a template just uploaded.
-void savetemple_page(asp::ScriptingContext& ctx) {
+void savetemple_page(asp::ScriptingContext& ctx, SaveTemple& page) {
   require_admin(ctx);
-  ctx.server().CreateObject<SaveTemple>("deskserver.savetemple")->main(ctx.conn());
+  if (!ctx.request().is_post()) return ctx.response().Redirect("templelist.asp");
+  page.main(ctx.conn());
   // The component sends the browser on once it has saved; it did not.
-  message_page(ctx, 400, "公文模板", "请输入模板名称。");
+  throw Error(Errc::bad_request, "请输入模板名称。");
 }
 
-// "templeset.asp?id=": makes a template the default.
-void templeset_page(asp::ScriptingContext& ctx) {
+// "templeset.asp" (posted id): makes a template the default.
+void templeset_page(asp::ScriptingContext& ctx, TempleSet& page) {
   require_admin(ctx);
-  ctx.server().CreateObject<TempleSet>("deskserver.templeset")->main(ctx.conn());
+  if (!ctx.request().is_post()) return ctx.response().Redirect("templelist.asp");
+  page.main(ctx.conn());
   ctx.response().Redirect("templelist.asp");
 }
 
@@ -215,7 +196,7 @@ function upsign() {
 void mysign_page(asp::ScriptingContext& ctx) {
   auto& conn = ctx.conn();
   auto& s = ctx.session();
-  const bool admin = s.get("type") == "admin";
+  const bool admin = host::current_user(ctx).admin;
   constexpr std::string_view kColumns =
       "SELECT id, uid, name, signature IS NOT NULL AS hassign FROM userlist ";
   db::Result found;
@@ -224,7 +205,7 @@ void mysign_page(asp::ScriptingContext& ctx) {
     found = conn.query(std::string(kColumns) + "WHERE id = ?", {*chosen});
   else
     found = conn.query(std::string(kColumns) + "WHERE uid = ? ORDER BY id LIMIT 1", {s.get("uid")});
-  if (found.empty()) return message_page(ctx, 404, "个人签名", "没有这个用户。");
+  if (found.empty()) throw Error(Errc::not_found, "没有这个用户。");
   const db::Row& owner = found.front();
   const std::string owner_id = std::to_string(owner.integer("id"));
   const bool own = owner.text("uid") == s.get("uid");
@@ -273,7 +254,7 @@ void mysign_page(asp::ScriptingContext& ctx) {
 // The signature page names the user row it shows; when that is no longer
 // the user in the Session (another page picked someone else since), nothing
 // is stored.
-void upsign_page(asp::ScriptingContext& ctx) {
+void upsign_page(asp::ScriptingContext& ctx, UpSign& page) {
   if (!ctx.request().QueryString("id").empty()) {
     std::optional<std::int64_t> id = query_id(ctx);
     std::string uid;
@@ -281,43 +262,36 @@ void upsign_page(asp::ScriptingContext& ctx) {
     if (uid.empty() || uid != ctx.session().get("signid"))
       return plain_answer(ctx, 409, "页面内容已过期，请刷新后重试。");
   }
-  ctx.server().CreateObject<UpSign>("deskserver.upsign")->main(ctx.conn());
+  page.main(ctx.conn());
 }
 
 }  // namespace
 
-void register_document_pages(asp::Registry& registry) {
-  registry.add_component<LoadTemple>("loadtemple");
-  registry.add_component<LoadHg>("loadhg");
-  registry.add_component<LoadPso>("loadpso");
-  registry.add_component<LoadSignature>("loadsignature");
-  registry.add_component<SaveTemple>("savetemple");
-  registry.add_component<SaveDoc>("savedoc");
-  registry.add_component<SwPso>("swpso");
-  registry.add_component<SwLoad>("swload");
-  registry.add_component<UpSign>("upsign");
-  registry.add_component<TempleSet>("templeset");
-  registry.add_component<ShowBig>("showbig");
-  registry.add_component<ShowSign>("showsign");
+// A page that only runs its component's main.
+template <class T>
+void component_page(asp::ScriptingContext& ctx, T& component) {
+  component.main(ctx.conn());
+}
 
-  registry.add_page({"loadtemple.asp", component_page<LoadTemple>("deskserver.loadtemple")});
-  registry.add_page({"loadhg.asp", component_page<LoadHg>("deskserver.loadhg")});
-  registry.add_page({"loadpso.asp", component_page<LoadPso>("deskserver.loadpso")});
-  registry.add_page({"swload.asp", component_page<SwLoad>("deskserver.swload")});
-  registry.add_page(
-      {"loadsignature.asp", component_page<LoadSignature>("deskserver.loadsignature")});
-  registry.add_page({"showbig.asp", component_page<ShowBig>("deskserver.showbig")});
-  registry.add_page({"showsign.asp", component_page<ShowSign>("deskserver.showsign")});
-  registry.add_page(
-      {"savedoc.asp", component_page<SaveDoc>("deskserver.savedoc"), asp::Access::login, true});
-  registry.add_page(
-      {"swpso.asp", component_page<SwPso>("deskserver.swpso"), asp::Access::login, true});
-  registry.add_page({"upsign.asp", upsign_page, asp::Access::login, true});
-  registry.add_page({"savetemple.asp", savetemple_page, asp::Access::login});
-  registry.add_page({"templeset.asp", templeset_page, asp::Access::login});
-  registry.add_page({"templeup.asp", templeup_page, asp::Access::login, true});
-  registry.add_page({"templelist.asp", templelist_page, asp::Access::login});
-  registry.add_page({"mysign.asp", mysign_page, asp::Access::login});
+void register_document_pages(asp::Registry& r) {
+  using host::add_page;
+  using host::Answer;
+  add_page<LoadTemple>(r, "loadtemple", component_page<LoadTemple>);
+  add_page<LoadHg>(r, "loadhg", component_page<LoadHg>);
+  add_page<LoadPso>(r, "loadpso", component_page<LoadPso>);
+  add_page<SwLoad>(r, "swload", component_page<SwLoad>);
+  add_page<LoadSignature>(r, "loadsignature", component_page<LoadSignature>);
+  add_page<ShowBig>(r, "showbig", component_page<ShowBig>);
+  add_page<ShowSign>(r, "showsign", component_page<ShowSign>);
+  add_page<SaveDoc>(r, "savedoc", component_page<SaveDoc>,
+                    {.answer = Answer::plain, .upload = true});
+  add_page<SwPso>(r, "swpso", component_page<SwPso>, {.answer = Answer::plain, .upload = true});
+  add_page<UpSign>(r, "upsign", upsign_page, {.answer = Answer::plain, .upload = true});
+  add_page<SaveTemple>(r, "savetemple", savetemple_page, {.title = "公文模板", .once = true});
+  add_page<TempleSet>(r, "templeset", templeset_page, {.title = "公文模板", .once = true});
+  add_page(r, "templeup.asp", templeup_page, {.answer = Answer::plain, .upload = true});
+  add_page(r, "templelist.asp", templelist_page, {.title = "公文模板"});
+  add_page(r, "mysign.asp", mysign_page, {.title = "个人签名"});
 }
 
 }  // namespace desk::files

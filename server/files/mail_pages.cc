@@ -5,7 +5,9 @@
 #include <string_view>
 
 #include "core/text.h"
+#include "server/files/documents.h"
 #include "server/files/mail.h"
+#include "server/host/kit.h"
 #include "server/workflow/picker.h"
 
 namespace desk::files {
@@ -31,21 +33,7 @@ void close_page(asp::Response& r) {
   r.Write(host::kPageEnd);
 }
 
-// A whole page that only tells the user something.
-void message_page(asp::ScriptingContext& ctx, int status, std::string_view title,
-                  std::string_view message, bool offer_back) {
-  host::message_page(ctx.response(), status, title, message, offer_back,
-                     {{"mailbox.asp", "返回收件箱"}, {"writemail.asp", "写邮件"}});
-}
-
-// A short text/plain answer for page script.
-void plain_answer(asp::ScriptingContext& ctx, int status, std::string_view message) {
-  auto& r = ctx.response();
-  r.Clear();
-  r.Status = status;
-  r.ContentType = "text/plain";
-  r.Write(message);
-}
+using host::plain_answer;
 
 std::string shown_time(const asp::ScriptingContext& ctx, const std::string& stored) {
   DateTime t;
@@ -85,8 +73,8 @@ std::string attachment_list(asp::ScriptingContext& ctx) {
     out += "<tr><td class='10blue'><a href='mailfjdown.asp?id=" + id + "' class='aapply'>" +
            html(row.text("filename")) + "</a></td><td class='10blue'>" +
            size_text(row.integer("filesize")) +
-           "</td><td class='10blue'><a href='mailfjdel.asp?id=" + id +
-           "' class='aapply' onclick='return delfj(" + id + ")'>删除</a></td></tr>";
+           "</td><td class='10blue'><a href='#' class='aapply' onclick='return delfj(" + id +
+           ")'>删除</a></td></tr>";
   }
   out += "</table>";
   return out;
@@ -108,14 +96,13 @@ function reloadfj() {
   return fetch('writemail.asp?fjlist=1', {credentials: 'same-origin', cache: 'no-store'})
       .then(gbtext).then(function (t) { document.getElementById('fjlist').innerHTML = t; });
 }
-function uploadfj() {
-  var input = document.getElementById('fjfile');
+// Uploads the chosen file; the promise fails with the message to show.
+function sendfj(f) {
   var msg = document.getElementById('fjmsg');
-  var f = input.files && input.files[0];
-  if (!f) { alert('请先选择要上传的文件。'); return; }
-  if (f.size > maxsize) { alert('附件超过了允许的大小。'); return; }
+  var input = document.getElementById('fjfile');
+  if (f.size > maxsize) return Promise.reject(new Error('附件超过了允许的大小。'));
   msg.innerText = '正在上传……';
-  fetch('mailfj.asp?filename=' + fjname(f.name), {method: 'POST', body: f,
+  return fetch('mailfj.asp?filename=' + fjname(f.name), {method: 'POST', body: f,
       credentials: 'same-origin', headers: {'Content-Type': 'application/octet-stream'}})
     .then(function (r) {
       return gbtext(r).then(function (t) {
@@ -124,16 +111,34 @@ function uploadfj() {
         throw new Error(r.status === 413 ? '附件超过了允许的大小。' : plain ? t : '上传失败。');
       });
     })
-    .then(function () { msg.innerText = ''; input.value = ''; return reloadfj(); })
-    .catch(function (e) { msg.innerText = e.message; });
+    .then(function () { msg.innerText = ''; input.value = ''; return reloadfj(); });
+}
+function uploadfj() {
+  var input = document.getElementById('fjfile');
+  var f = input.files && input.files[0];
+  if (!f) { alert('请先选择要上传的文件。'); return; }
+  sendfj(f).catch(function (e) { document.getElementById('fjmsg').innerText = e.message; });
 }
 function delfj(id) {
   fetch('mailfjdel.asp?id=' + id, {method: 'POST', credentials: 'same-origin'}).then(reloadfj);
   return false;
 }
+// Sending uploads a chosen file first, so a mail never leaves without the
+// attachment its writer chose; a failed upload keeps the mail unsent.
+var mailsending = false;
 function checkmail() {
+  if (mailsending) return false;
   if (document.form.hiddenselect.value === '') { alert('请选择收件人。'); return false; }
-  return true;
+  var input = document.getElementById('fjfile');
+  var f = input.files && input.files[0];
+  mailsending = true;
+  if (!f) return true;
+  sendfj(f).then(function () { document.form.submit(); }).catch(function (e) {
+    mailsending = false;
+    document.getElementById('fjmsg').innerText = e.message;
+    alert('附件没有上传，邮件没有发送：' + e.message);
+  });
+  return false;
 }
 )JS";
 
@@ -158,7 +163,8 @@ void compose_form(asp::ScriptingContext& ctx) {
       "<input type='button' value='上传附件' onclick='uploadfj()'> <span id='fjmsg'></span>"
       "</td></tr>"
       "<tr><td></td><td><input type='submit' value='发 送'></td></tr>"
-      "</table></form></td><td width='200' valign='top'>");
+      "</table>" +
+      host::form_token_field(ctx) + "</form></td><td width='200' valign='top'>");
   auto picker = ctx.server().CreateObject<workflow::Picker>("deskserver.turnmore");
   picker->main(ctx.conn());
   r.Write("</td></tr></table><script language='javascript' src='picker.js'></script>");
@@ -168,23 +174,12 @@ void compose_form(asp::ScriptingContext& ctx) {
   close_page(r);
 }
 
-void send_mail(asp::ScriptingContext& ctx) {
-  auto writer = ctx.server().CreateObject<WriteMail>("deskserver.writemail");
-  try {
-    writer->main(ctx.conn());
-  } catch (const Error& e) {
-    if (e.code() != Errc::bad_request) throw;
-    message_page(ctx, 400, "写邮件", e.what(), true);
-    return;
-  }
-  message_page(ctx, 200, "写邮件", "邮件已发送", false);
-}
-
 // "writemail.asp": GET shows the compose form (with ?fjlist=1 only the
 // attachment list), POST sends.
-void writemail_page(asp::ScriptingContext& ctx) {
+void writemail_page(asp::ScriptingContext& ctx, WriteMail& writer) {
   if (ctx.request().is_post()) {
-    send_mail(ctx);
+    writer.main(ctx.conn());
+    host::message_page(ctx, 200, "写邮件", "邮件已发送");
   } else if (ctx.request().QueryString("fjlist") == "1") {
     ctx.response().Write(attachment_list(ctx));
   } else {
@@ -211,16 +206,14 @@ void mailfj_page(asp::ScriptingContext& ctx) {
 }
 
 // "mailfjdel.asp?id=": removes one unsent attachment of this composing
-// session. Script posts it and gets text; a plain link returns to the form.
+// session, posted by script, which gets text; a GET changes nothing.
 void mailfjdel_page(asp::ScriptingContext& ctx) {
+  if (!ctx.request().is_post()) return ctx.response().Redirect("writemail.asp");
   db::ExecResult done =
       ctx.conn().exec("DELETE FROM mailfj WHERE id = ? AND mailid = ? AND uid = ? AND status = 0",
                       {id_param(ctx), compose_key(ctx.session()), ctx.session().get("uid")});
-  if (ctx.request().is_post()) {
-    if (done.changes > 0) return plain_answer(ctx, 200, "OK");
-    return plain_answer(ctx, 404, "没有这个附件。");
-  }
-  ctx.response().Redirect("writemail.asp");
+  if (done.changes > 0) return plain_answer(ctx, 200, "OK");
+  plain_answer(ctx, 404, "没有这个附件。");
 }
 
 // "mailbox.asp": the user's mail, newest first, unread ones marked.
@@ -281,7 +274,7 @@ void readmail_page(asp::ScriptingContext& ctx) {
       "SELECT topeople, title, text, mailtime, senderid, sendername, fjlist FROM mail "
       "WHERE id = ? AND topeopleid = ?",
       {id, ctx.session().get("uid")});
-  if (found.empty()) return message_page(ctx, 404, "阅读邮件", "该邮件不存在或不属于您。", false);
+  if (found.empty()) throw Error(Errc::not_found, "该邮件不存在或不属于您。");
   const db::Row& mail = found.front();
   conn.exec("UPDATE mail SET status = 1 WHERE id = ? AND status = 0", {id});
 
@@ -324,33 +317,28 @@ void mailfjdown_page(asp::ScriptingContext& ctx) {
   db::Result fj;
   if (may_download_attachment(conn, id, ctx.session().get("uid")))
     fj = conn.query("SELECT filename, filedata FROM mailfj WHERE id = ?", {id});
-  if (fj.empty()) return message_page(ctx, 404, "下载附件", "该附件不存在或您无权下载。", false);
+  if (fj.empty()) throw Error(Errc::not_found, "该附件不存在或您无权下载。");
 
-  const std::string name = fj.front().text("filename");
-  // The plain parameter carries the name in the site's code page for older
-  // browsers; filename* carries it exactly.
-  std::string plain_name;
-  for (char c : text::to_gb18030(name))
-    if (c != '"' && c != '\\' && c != '\r' && c != '\n') plain_name += c;
   auto& r = ctx.response();
   r.Clear();
   r.ContentType = "application/octet-stream";
   r.Charset = "";
-  r.AddHeader("Content-Disposition", "attachment; filename=\"" + plain_name +
-                                         "\"; filename*=UTF-8''" + text::url_encode(name));
+  r.AddHeader("Content-Disposition",
+              attachment_disposition(fj.front().text("filename"), "attachment"));
   r.BinaryWrite(fj.front()["filedata"].bytes());
 }
 
 }  // namespace
 
-void register_mail_pages(asp::Registry& registry) {
-  registry.add_component<WriteMail>("writemail");
-  registry.add_page({"writemail.asp", writemail_page, asp::Access::login});
-  registry.add_page({"mailfj.asp", mailfj_page, asp::Access::login, true});
-  registry.add_page({"mailfjdel.asp", mailfjdel_page, asp::Access::login});
-  registry.add_page({"mailbox.asp", mailbox_page, asp::Access::login});
-  registry.add_page({"readmail.asp", readmail_page, asp::Access::login});
-  registry.add_page({"mailfjdown.asp", mailfjdown_page, asp::Access::login});
+void register_mail_pages(asp::Registry& r) {
+  using host::add_page;
+  using host::Answer;
+  add_page<WriteMail>(r, "writemail", writemail_page, {.title = "写邮件", .once = true});
+  add_page(r, "mailfj.asp", mailfj_page, {.answer = Answer::plain, .upload = true});
+  add_page(r, "mailfjdel.asp", mailfjdel_page, {.answer = Answer::plain});
+  add_page(r, "mailbox.asp", mailbox_page, {.title = "收件箱"});
+  add_page(r, "readmail.asp", readmail_page, {.title = "阅读邮件"});
+  add_page(r, "mailfjdown.asp", mailfjdown_page, {.title = "下载附件"});
 }
 
 }  // namespace desk::files

@@ -1,12 +1,23 @@
 #include "server/host/login.h"
 
 #include "core/password.h"
+#include "server/host/login_guard.h"
 
 namespace desk::host {
 
 namespace {
 constexpr const char* kMakerAddress = "http://www.tarvo.example/";
 constexpr const char* kMakerAddress2 = "http://oa.tarvo.example/";
+
+// A hash of the configured cost that no typed password matches.
+const std::string& dummy_hash(const std::string& cost_name) {
+  if (password::cost_from_name(cost_name) == password::Cost::min) {
+    static const std::string min = password::hash("unused", password::Cost::min);
+    return min;
+  }
+  static const std::string interactive = password::hash("unused", password::Cost::interactive);
+  return interactive;
+}
 }  // namespace
 
 void Login::helpme() {
@@ -23,6 +34,9 @@ int Login::checklogin() {
 }
 
 int Login::check(db::Connection& conn) {
+  const std::string ip = remote_addr();
+  const DateTime t = now();
+  if (login_gate(conn, username, ip, t) != Gate::open) return kLocked;
   // Several rows may share a login id; the first whose password matches wins.
   db::Result users = conn.query("SELECT * FROM userdep WHERE uid = ? ORDER BY id", {username});
   const db::Row* user = nullptr;
@@ -34,10 +48,18 @@ int Login::check(db::Connection& conn) {
       break;
     }
   }
-  if (!user) return kNoSuchUser;
+  // An unknown login id costs the same time as a wrong password, so login
+  // ids cannot be told apart by how fast the answer comes.
+  if (users.empty()) password::verify(dummy_hash(ctx().config().password_cost), password);
+  if (!user) {
+    record_failure(conn, username, ip, t);
+    return kNoSuchUser;
+  }
   if (user->text("name").empty()) return kNoName;
 
-  // A fresh session id at every login, so an id known beforehand is useless.
+  // A login starts from a fresh session with a new id: nothing of an earlier
+  // user of this browser stays, and an id known beforehand is useless.
+  session().clear();
   session().renew();
   auto& s = session();
   s.set("MaxSize", "5000000");
@@ -55,11 +77,11 @@ int Login::check(db::Connection& conn) {
     s.set("remindsound", cfg.front().text("soundpath"));
   }
 
-  std::string ip = remote_addr();
   {
     db::Transaction tx(conn);
+    clear_failures(conn, s.get("uid"));
     conn.exec("INSERT INTO loginlog (uid, name, actiondate, ipaddress) VALUES (?, ?, ?, ?)",
-              {s.get("uid"), s.get("username"), now().iso(), ip});
+              {s.get("uid"), s.get("username"), t.iso(), ip});
     if (pw.rehash) {
       // A plain-text password from an imported database is replaced by its hash.
       auto cost = password::cost_from_name(ctx().config().password_cost);

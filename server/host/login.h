@@ -11,6 +11,7 @@ namespace desk::host {
 enum LoginResult : int {
   kNoSuchUser = 1,  // no user matches the login id and password
   kNoName = 2,      // the user's display name is empty
+  kLocked = 3,      // too many failed logins: the account or the address waits
   kLoggedIn = 4,    // Session filled, journal row written, sent to "main.asp"
 };
 

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "server/host/kit.h"
+
 namespace desk::host {
 
 namespace {
@@ -52,8 +54,7 @@ const std::vector<Placeholder>& placeholder_pages() {
 
 void register_placeholders(asp::Registry& registry) {
   for (const Placeholder& p : placeholder_pages())
-    registry.add_page(
-        {std::string(p.name), p.frame ? empty_frame_page : not_available_page, asp::Access::login});
+    add_page(registry, p.name, p.frame ? empty_frame_page : not_available_page);
 }
 
 }  // namespace desk::host

@@ -1,6 +1,8 @@
 #include "server/host/register.h"
 
+#include "server/host/edition.h"
 #include "server/host/frames.h"
+#include "server/host/kit.h"
 #include "server/host/login.h"
 #include "server/host/menu.h"
 #include "server/host/placeholders.h"
@@ -16,16 +18,16 @@ void login_page(asp::ScriptingContext& ctx) {
     ctx.response().Redirect("default.htm");
     return;
   }
-  const std::string& variant = ctx.config().variant;
+  const Variant variant = variant_of(ctx.config());
   int result = 0;
-  if (variant == "full") {
+  if (variant == Variant::full) {
     auto login = ctx.server().CreateObject<LoginFull>("deskserver.loginfull");
     login->username = req.Form("username");
     login->password = req.Form("password");
     result = login->checklogin(ctx.conn());
   } else {
-    auto login = ctx.server().CreateObject<Login>(variant == "simp" ? "deskserver.loginsimp"
-                                                                    : "deskserver.login");
+    auto login = ctx.server().CreateObject<Login>(variant == Variant::simp ? "deskserver.loginsimp"
+                                                                           : "deskserver.login");
     login->dlldatabase = "/" + ctx.config().database;
     login->username = req.Form("username");
     login->password = req.Form("password");
@@ -33,9 +35,16 @@ void login_page(asp::ScriptingContext& ctx) {
   }
   if (result == kNoSuchUser) ctx.response().Redirect("default.htm?e=1");
   if (result == kNoName) ctx.response().Redirect("default.htm?e=2");
+  if (result == kLocked) ctx.response().Redirect("default.htm?e=3");
 }
 
+// "quit.asp": the menu's logout link (a GET). Only a logged-in session's
+// logout is journalled; anyone else is just sent to the login page.
 void quit_page(asp::ScriptingContext& ctx) {
+  if (ctx.session().get("login") != "yes") {
+    ctx.session().Abandon();
+    return ctx.response().Redirect("default.htm");
+  }
   auto quit = ctx.server().CreateObject<Quit>("deskserver.quit");
   quit->main(ctx.conn());
 }
@@ -53,14 +62,14 @@ void error_page(asp::ScriptingContext& ctx) {
 }
 
 // "main.asp": the frame set of the working screen.
-void main_page(asp::ScriptingContext& ctx) {
-  ctx.server().CreateObject<MainFrame>("deskserver.main")->main();
+void main_page(asp::ScriptingContext& ctx, MainFrame& frame) {
+  frame.main();
 }
 
 // "top.asp": the banner. Browsers without the movie's player show the banner
 // picture instead, and its placeholder box is hidden.
-void top_page(asp::ScriptingContext& ctx) {
-  ctx.server().CreateObject<Top>("deskserver.top")->main();
+void top_page(asp::ScriptingContext& ctx, Top& top) {
+  top.main();
   ctx.response().Write(
       "<style type='text/css'>embed[type='application/x-shockwave-flash']{display:none}"
       "body{background:url(images/top.jpg) no-repeat left top,"
@@ -68,14 +77,14 @@ void top_page(asp::ScriptingContext& ctx) {
 }
 
 // "rd.asp": the bottom bar.
-void rd_page(asp::ScriptingContext& ctx) {
-  ctx.server().CreateObject<Rd>("deskserver.rd")->main();
+void rd_page(asp::ScriptingContext& ctx, Rd& rd) {
+  rd.main();
 }
 
 // "left.asp": the menu, with the script its buttons call. The component
 // closes the page's connection.
-void left_page(asp::ScriptingContext& ctx) {
-  ctx.server().CreateObject<Left>("deskserver.left")->main(ctx.conn());
+void left_page(asp::ScriptingContext& ctx, Left& left) {
+  left.main(ctx.conn());
   ctx.response().Write("<script language='javascript' src='menu.js'></script>");
 }
 
@@ -87,18 +96,15 @@ void register_pages(asp::Registry& r) {
   r.add_component<LoginSimp>("loginsimp");
   r.add_component<Quit>("quit");
   r.add_component<CheckPower>("checkpower");
-  r.add_component<MainFrame>("main");
-  r.add_component<Top>("top");
-  r.add_component<Rd>("rd");
-  r.add_component<Left>("left");
 
-  r.add_page({"login.asp", login_page, asp::Access::open});
-  r.add_page({"quit.asp", quit_page, asp::Access::open});
-  r.add_page({"error.asp", error_page, asp::Access::open});
-  r.add_page({"main.asp", main_page, asp::Access::login});
-  r.add_page({"top.asp", top_page, asp::Access::login});
-  r.add_page({"rd.asp", rd_page, asp::Access::login});
-  r.add_page({"left.asp", left_page, asp::Access::login});
+  // Password hashing is slow on purpose: the login runs on the worker pool.
+  add_page(r, "login.asp", login_page, {.access = asp::Access::open, .pooled = true});
+  add_page(r, "quit.asp", quit_page, {.access = asp::Access::open});
+  add_page(r, "error.asp", error_page, {.access = asp::Access::open});
+  add_page<MainFrame>(r, "main", main_page);
+  add_page<Top>(r, "top", top_page);
+  add_page<Rd>(r, "rd", rd_page);
+  add_page<Left>(r, "left", left_page);
   register_placeholders(r);
 }
 

@@ -365,13 +365,43 @@ CREATE TABLE lawanalysisflow (
 );
 )SQL";
 
+// Send-backs, which the history tables of the roads do not record, kept so a
+// document's history can show them. `road` is "fawen" or "shouwen"; `step`
+// the page of the item that was sent back.
+constexpr std::string_view kVersion2 = R"SQL(
+CREATE TABLE sendback (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  road TEXT NOT NULL,
+  flowid INTEGER NOT NULL,
+  handlename TEXT NOT NULL DEFAULT '',
+  handleid TEXT NOT NULL DEFAULT '',
+  handletime TEXT,
+  ipaddress TEXT NOT NULL DEFAULT '',
+  toid TEXT NOT NULL DEFAULT '',
+  step TEXT NOT NULL DEFAULT '',
+  reason TEXT NOT NULL DEFAULT ''
+);
+CREATE INDEX sendback_flow ON sendback(road, flowid);
+
+-- Failed logins, counted for throttling; the login journal keeps only
+-- successful logins and logouts.
+CREATE TABLE loginfail (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  uid TEXT NOT NULL DEFAULT '',
+  ipaddress TEXT NOT NULL DEFAULT '',
+  failtime TEXT NOT NULL
+);
+CREATE INDEX loginfail_uid ON loginfail(uid, failtime);
+CREATE INDEX loginfail_ip ON loginfail(ipaddress, failtime);
+)SQL";
+
 struct Migration {
   int version;
   std::string_view sql;
 };
 
 const std::vector<Migration>& migrations() {
-  static const std::vector<Migration> list = {{1, kVersion1}};
+  static const std::vector<Migration> list = {{1, kVersion1}, {2, kVersion2}};
   return list;
 }
 

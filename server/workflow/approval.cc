@@ -11,9 +11,7 @@ namespace desk::workflow {
 namespace {
 
 constexpr const char* kStaleItem = "该待办事项已经办理，或不是您的待办事项。";
-constexpr const char* kOtherDocument = "该待办事项不属于所办理的公文。";
 constexpr const char* kNoDocument = "所办理的公文不存在。";
-constexpr const char* kBadStep = "请选择有效的下一步骤。";
 constexpr const char* kNoHandler = "请选择下一步的处理人。";
 constexpr const char* kBadId = "缺少有效的公文或待办事项编号。";
 
@@ -51,9 +49,9 @@ std::string document_title(db::Connection& conn, std::int64_t id) {
   return r.front().text("title");
 }
 
-HistoryEntry history(const Handler& h, std::int64_t flowid, std::string nextid, int handtype,
-                     int nexttype, std::string remark) {
-  HistoryEntry e;
+work::HistoryEntry history(const Handler& h, std::int64_t flowid, std::string nextid, int handtype,
+                           int nexttype, std::string remark) {
+  work::HistoryEntry e;
   e.flowid = flowid;
   e.handlename = h.username;
   e.handleid = h.uid;
@@ -68,7 +66,7 @@ HistoryEntry history(const Handler& h, std::int64_t flowid, std::string nextid, 
 // Closes the handler's item; the step was checked on it inside the same
 // transaction, so a failure here means a broken invariant.
 void close_handled(db::Connection& conn, std::int64_t nwid, const Handler& h) {
-  if (!close_item(conn, nwid, h.uid, h.now)) throw Error(Errc::conflict, kStaleItem);
+  if (!work::close_item(conn, nwid, h.uid, h.now)) throw Error(Errc::conflict, kStaleItem);
 }
 
 // The steps that take one opinion and hand the document to one user.
@@ -87,13 +85,12 @@ void single_step(asp::ScriptingContext& ctx, db::Connection& conn, const SingleS
   std::int64_t nwid = posted_id(req("nwid"));
   std::string opinion = req(s.column);
   const Step* next =
-      s.fixed_next ? find_step(s.fixed_next) : parse_step(req("typed"), s.lowest, s.highest);
-  if (!next) throw Error(Errc::bad_request, kBadStep);
+      s.fixed_next ? find_step(s.fixed_next) : &routed_step(req("typed"), s.lowest, s.highest);
   std::string nextid = single_user(req("hiddenselect"));
   Handler h = handler_of(ctx);
 
   db::Transaction tx(conn);
-  step_item(conn, nwid, h.uid, flowid, s.url);
+  work::open_item(conn, nwid, h.uid, flowid, s.url);
   std::string title = document_title(conn, flowid);
   std::string block = opinion_block(opinion, h.username, h.now);
   if (s.records_verifier) {
@@ -103,8 +100,9 @@ void single_step(asp::ScriptingContext& ctx, db::Connection& conn, const SingleS
     // `column` is one of this file's constants, never a request value.
     conn.exec("UPDATE fawen SET " + std::string(s.column) + " = ? WHERE id = ?", {block, flowid});
   }
-  add_workflow(conn, history(h, flowid, nextid, s.handtype, next->code, opinion), h.now);
-  add_item(conn, nextid, title, next->item, flowid, h.now);
+  work::add_history(conn, work::Road::outgoing,
+                    history(h, flowid, nextid, s.handtype, next->code, opinion), h.now);
+  work::add_item(conn, nextid, title, next->item, flowid, h.now);
   close_handled(conn, nwid, h);
   tx.commit();
   ctx.session().set("fawenid", "");
@@ -114,17 +112,6 @@ constexpr std::array<std::string_view, 4> kOpinionColumns = {"name_hg", "name_sh
                                                              "name_qf"};
 
 }  // namespace
-
-Item step_item(db::Connection& conn, std::int64_t nwid, std::string_view uid, std::int64_t flowid,
-               std::span<const std::string_view> urls) {
-  std::optional<Item> item = load_item(conn, nwid);
-  if (!item || item->status != 0 || item->userid != uid) throw Error(Errc::conflict, kStaleItem);
-  bool page_matches = false;
-  for (std::string_view url : urls)
-    if (text::iequals(item->url, url)) page_matches = true;
-  if (item->baseid != flowid || !page_matches) throw Error(Errc::conflict, kOtherDocument);
-  return *item;
-}
 
 bool is_opinion_column(std::string_view column) {
   for (std::string_view c : kOpinionColumns)
@@ -166,12 +153,13 @@ void Sendhuiqian::main(db::Connection& conn) {
   Handler h = handler_of(ctx());
 
   db::Transaction tx(conn);
-  step_item(conn, nwid, h.uid, flowid, "shenhe.asp");
+  work::open_item(conn, nwid, h.uid, flowid, "shenhe.asp");
   std::string title = document_title(conn, flowid);
   conn.exec("UPDATE fawen SET name_sh = ? WHERE id = ?",
             {opinion_block(opinion, h.username, h.now), flowid});
-  add_workflow(conn, history(h, flowid, chain, kReview, kCountersign, opinion), h.now);
-  add_item(conn, first.next, title, find_step(kCountersign)->item, flowid, h.now, first.rest);
+  work::add_history(conn, work::Road::outgoing,
+                    history(h, flowid, chain, kReview, kCountersign, opinion), h.now);
+  work::add_item(conn, first.next, title, find_step(kCountersign)->item, flowid, h.now, first.rest);
   close_handled(conn, nwid, h);
   tx.commit();
   session().set("fawenid", "");
@@ -184,7 +172,7 @@ void Huiqian::main(db::Connection& conn) {
   Handler h = handler_of(ctx());
 
   db::Transaction tx(conn);
-  Item item = step_item(conn, nwid, h.uid, flowid, "huiqian.asp");
+  Item item = work::open_item(conn, nwid, h.uid, flowid, "huiqian.asp");
   NextUser next = next_user(item.userlist);
   if (next.next.empty())
     throw Error(Errc::conflict, "该会签事项没有后续的会签人或签发人，无法继续传递，请退回拟稿人。");
@@ -196,8 +184,9 @@ void Huiqian::main(db::Connection& conn) {
   conn.exec(
       "UPDATE fawen SET name_hq = ? WHERE id = ?",
       {doc.front().text("name_hq") + opinion_block(answer, h.username, h.now) + "<br>", flowid});
-  add_workflow(conn, history(h, flowid, next.next, kCountersign, step->code, answer), h.now);
-  add_item(conn, next.next, title, step->item, flowid, h.now, next.rest);
+  work::add_history(conn, work::Road::outgoing,
+                    history(h, flowid, next.next, kCountersign, step->code, answer), h.now);
+  work::add_item(conn, next.next, title, step->item, flowid, h.now, next.rest);
   close_handled(conn, nwid, h);
   tx.commit();
   session().set("fawenid", "");
@@ -210,15 +199,16 @@ void Fenfa::main(db::Connection& conn) {
   Handler h = handler_of(ctx());
 
   db::Transaction tx(conn);
-  step_item(conn, nwid, h.uid, flowid, "fenfa.asp");
+  work::open_item(conn, nwid, h.uid, flowid, "fenfa.asp");
   std::string title = document_title(conn, flowid);
   conn.exec(
       "UPDATE fawen SET name_correct = ?, name_print = ?, donetime = ?, status = '1' "
       "WHERE id = ?",
       {h.username, h.username, h.now.iso(), flowid});
-  add_workflow(conn, history(h, flowid, recipients, kDistribution, kRegistration, ""), h.now);
+  work::add_history(conn, work::Road::outgoing,
+                    history(h, flowid, recipients, kDistribution, kRegistration, ""), h.now);
   for (const std::string& user : list_users(recipients))
-    add_item(conn, user, title, find_step(kRegistration)->item, flowid, h.now);
+    work::add_item(conn, user, title, find_step(kRegistration)->item, flowid, h.now);
   close_handled(conn, nwid, h);
   tx.commit();
   session().set("fawenid", "");
@@ -228,14 +218,17 @@ void Sendback::main(db::Connection& conn) {
   std::string column = request()("backtype");
   if (!is_opinion_column(column)) throw Error(Errc::bad_request, "退回意见的栏目不正确。");
   std::string reason = request()("reason");
+  if (text::trim(reason).empty()) throw Error(Errc::bad_request, "请填写退回的理由。");
   std::int64_t nwid = posted_id(request()("nwid"));
-  long long docid = 0;
-  if (!text::parse_int(session().get("fawenid"), docid) || docid <= 0)
-    throw Error(Errc::conflict, "没有正在办理的公文，请从待办事项重新打开。");
+  // The form names its document; Session `fawenid` is the fallback for
+  // forms that do not.
+  std::int64_t docid = text::parse_id(request()("flowid"));
+  if (docid == 0) docid = text::parse_id(session().get("fawenid"));
+  if (docid == 0) throw Error(Errc::conflict, "没有正在办理的公文，请从待办事项重新打开。");
   Handler h = handler_of(ctx());
 
   db::Transaction tx(conn);
-  step_item(conn, nwid, h.uid, docid, kSendBackFrom);
+  Item item = work::open_item(conn, nwid, h.uid, docid, kSendBackFrom);
   // `column` passed the whitelist above.
   db::Result doc = conn.query(
       "SELECT title, writeid, " + column + " AS opinion FROM fawen WHERE id = ?", {docid});
@@ -244,7 +237,10 @@ void Sendback::main(db::Connection& conn) {
   if (row.text("writeid").empty()) throw Error(Errc::conflict, "该公文没有拟稿人，无法退回。");
   conn.exec("UPDATE fawen SET " + column + " = ? WHERE id = ?",
             {row.text("opinion") + opinion_block(reason, h.username, h.now), docid});
-  add_item(conn, row.text("writeid"), row.text("title"), kRedraftItem, docid, h.now);
+  work::add_item(conn, row.text("writeid"), row.text("title"), kRedraftItem, docid, h.now);
+  work::add_sendback(conn, work::Road::outgoing,
+                     {docid, h.username, h.uid, h.ip, row.text("writeid"), item.url, reason},
+                     h.now);
   close_handled(conn, nwid, h);
   tx.commit();
   session().set("fawenid", "");

@@ -20,16 +20,6 @@
 
 namespace desk::workflow {
 
-// The item a step works on: item `nwid` must be pending, owned by `uid`, act
-// on document `flowid` and lead to one of `urls`. Returns it; throws
-// Error(conflict) otherwise.
-Item step_item(db::Connection& conn, std::int64_t nwid, std::string_view uid, std::int64_t flowid,
-               std::span<const std::string_view> urls);
-inline Item step_item(db::Connection& conn, std::int64_t nwid, std::string_view uid,
-                      std::int64_t flowid, std::string_view url) {
-  return step_item(conn, nwid, uid, flowid, std::span<const std::string_view>(&url, 1));
-}
-
 // The pages of the steps that a send-back may interrupt.
 inline constexpr std::array<std::string_view, 5> kSendBackFrom = {
     "hegao.asp", "shenhe.asp", "huiqian.asp", "qianfa.asp", "fenfa.asp"};
@@ -81,7 +71,9 @@ class Fenfa : public asp::PageComponent {
 };
 
 // Return to the drafter. Request fields: nwid, backtype (one of the opinion
-// columns), reason; the document is Session `fawenid`. Appends no history.
+// columns), reason (required); the document is Session `fawenid`, or the
+// posted `flowid` when the form names one. Appends no workflow row; the
+// send-back is recorded beside the history (work::add_sendback).
 class Sendback : public asp::PageComponent {
  public:
   void main(db::Connection& conn);

@@ -35,8 +35,7 @@ struct DraftForm {
 
 DraftForm read_choice(const asp::Request& req) {
   DraftForm f;
-  f.next = parse_step(req("typed"), kVerification, kSignOff);
-  if (!f.next) throw Error(Errc::bad_request, "请选择有效的下一步骤。");
+  f.next = &routed_step(req("typed"), kVerification, kSignOff);
   f.nextid = req("hiddenselect");
   if (f.nextid.empty() || f.nextid.find(';') != std::string::npos)
     throw Error(Errc::bad_request, "请选择下一步的处理人。");
@@ -71,7 +70,7 @@ void save_draft(asp::ScriptingContext& ctx, db::Connection& conn, std::int64_t i
   params.emplace_back(id);
   conn.exec(sql, params);
 
-  HistoryEntry e;
+  work::HistoryEntry e;
   e.flowid = id;
   e.handlename = s.get("username");
   e.handleid = s.get("uid");
@@ -79,8 +78,8 @@ void save_draft(asp::ScriptingContext& ctx, db::Connection& conn, std::int64_t i
   e.nextid = form.nextid;
   e.handtype = kDrafting;
   e.nexttype = form.next->code;
-  add_workflow(conn, e, now);
-  add_item(conn, form.nextid, title, form.next->item, id, now);
+  work::add_history(conn, work::Road::outgoing, e, now);
+  work::add_item(conn, form.nextid, title, form.next->item, id, now);
 }
 
 }  // namespace
@@ -141,13 +140,13 @@ void Fawen1::main(db::Connection& conn) {
   DateTime at = now();
 
   db::Transaction tx(conn);
-  step_item(conn, nwid, uid, id, kRedraftItem.url);
+  work::open_item(conn, nwid, uid, id, kRedraftItem.url);
   if (conn.query("SELECT id FROM fawen WHERE id = ?", {id}).empty()) {
     response().Redirect("error.htm");
     return;
   }
   save_draft(ctx(), conn, id, "opendoc", form);
-  if (!close_item(conn, nwid, uid, at))
+  if (!work::close_item(conn, nwid, uid, at))
     throw Error(Errc::conflict, "该待办事项已经办理，或不是您的待办事项。");
   tx.commit();
   session().set("fawenid", "");

@@ -1,5 +1,4 @@
 #include "server/workflow/fawen_pages.h"
-#include "server/host/chrome.h"
 
 #include <cstdint>
 #include <optional>
@@ -8,6 +7,8 @@
 #include <vector>
 
 #include "core/text.h"
+#include "server/host/chrome.h"
+#include "server/host/kit.h"
 #include "server/workflow/approval.h"
 #include "server/workflow/docview.h"
 #include "server/workflow/fawen.h"
@@ -33,41 +34,8 @@ void title_bar(asp::Response& r, std::string_view title) {
   r.Write(host::title_bar(title, {{"right.asp", "返回桌面"}}));
 }
 
-// A whole page that tells the user the outcome of a post.
-void message_page(asp::ScriptingContext& ctx, int status, std::string_view title,
-                  std::string_view message, bool offer_back) {
-  host::message_page(ctx.response(), status, title, message, offer_back,
-                     {{"right.asp", "返回桌面"}});
-}
-
-// A short text/plain answer for page script.
-void plain_answer(asp::ScriptingContext& ctx, int status, std::string_view message) {
-  auto& r = ctx.response();
-  r.Clear();
-  r.Status = status;
-  r.ContentType = "text/plain";
-  r.Write(message);
-}
-
-bool is_refusal(Errc code) {
-  return code == Errc::bad_request || code == Errc::conflict || code == Errc::not_found ||
-         code == Errc::forbidden;
-}
-
-// Runs a component's main(conn). A refusal becomes a message page; returns
-// true when the step was saved (no refusal, no redirect).
-template <class T>
-bool run_step(asp::ScriptingContext& ctx, std::string_view progid, std::string_view title) {
-  auto component = ctx.server().CreateObject<T>(progid);
-  try {
-    component->main(ctx.conn());
-  } catch (const Error& e) {
-    if (!is_refusal(e.code())) throw;
-    message_page(ctx, http_status(e.code()), title, e.what(), true);
-    return false;
-  }
-  return !ctx.response().redirected();
-}
+using host::message_page;
+using host::plain_answer;
 
 // The page scripts: the picker, this road's own, and the upload ceiling.
 void page_scripts(asp::ScriptingContext& ctx) {
@@ -98,6 +66,8 @@ std::string form_row(std::string_view label, std::string_view content) {
 std::string typed_select(int lowest, int highest, int selected) {
   std::string out = "<select name='typed'>";
   for (int code = lowest; code <= highest; ++code) {
+    // Countersign starts from the review page's chain form, never from here.
+    if (code == kCountersign) continue;
     out += "<option value='" + std::to_string(code) + "'";
     if (code == selected) out += " selected";
     out += ">" + std::string(find_step(code)->item.typed) + "</option>";
@@ -113,31 +83,19 @@ std::string user_name(db::Connection& conn, const std::string& uid) {
 // ---- Step pages -------------------------------------------------------------
 
 // The item a step page was opened with (?flowid=&nwid=): the user's pending
-// item of that document leading to `url`. Shows a message page and returns
-// nullopt otherwise.
-std::optional<Item> opened_item(asp::ScriptingContext& ctx, std::string_view url,
-                                std::string_view title) {
-  std::int64_t flowid = text::parse_id(ctx.request().QueryString("flowid"));
-  std::int64_t nwid = text::parse_id(ctx.request().QueryString("nwid"));
-  try {
-    return step_item(ctx.conn(), nwid, ctx.session().get("uid"), flowid, url);
-  } catch (const Error& e) {
-    if (!is_refusal(e.code())) throw;
-    message_page(ctx, http_status(e.code()), title, e.what(), false);
-    return std::nullopt;
-  }
+// item of that document leading to `url`; refused otherwise.
+Item opened_item(asp::ScriptingContext& ctx, std::string_view url) {
+  return work::open_item(ctx.conn(), ctx.request().QueryString("nwid"), ctx.session().get("uid"),
+                         text::parse_id(ctx.request().QueryString("flowid")), url);
 }
 
-// Opens a step page on the item's document: Session `fawenid` names it (for
-// the body and attachment downloads and the send-back), and its view comes
-// first. False after a message page.
-bool begin_step_page(asp::ScriptingContext& ctx, const Item& item, std::string_view title,
+// Opens a step page on the item's document: Session `fawenid` names it (the
+// send-back and older links read it; the page's own links carry the id), and
+// its view comes first.
+void begin_step_page(asp::ScriptingContext& ctx, const Item& item, std::string_view title,
                      std::string_view before = "") {
   std::optional<std::string> view = fawen_view(ctx.conn(), item.baseid, ctx.regional());
-  if (!view) {
-    message_page(ctx, 404, title, "所办理的公文不存在。", false);
-    return false;
-  }
+  if (!view) throw Error(Errc::not_found, "所办理的公文不存在。");
   ctx.session().set("fawenid", std::to_string(item.baseid));
   auto& r = ctx.response();
   open_page(r, title);
@@ -145,7 +103,6 @@ bool begin_step_page(asp::ScriptingContext& ctx, const Item& item, std::string_v
   r.Write(std::string(before) +
           "<table width='100%' border='0' cellspacing='0' cellpadding='4'><tr><td valign='top'>" +
           *view);
-  return true;
 }
 
 std::string form_open(std::string_view action, const Item& item, std::string_view check) {
@@ -156,9 +113,9 @@ std::string form_open(std::string_view action, const Item& item, std::string_vie
          "'><table width='100%' border='0' cellspacing='0' cellpadding='4'>";
 }
 
-std::string form_close(std::string_view submit) {
-  return form_row("", "<input type='submit' value='" + std::string(submit) + "'>") +
-         "</table></form>";
+std::string form_close(asp::ScriptingContext& ctx, std::string_view submit) {
+  return form_row("", "<input type='submit' value='" + std::string(submit) + "'>") + "</table>" +
+         host::form_token_field(ctx) + "</form>";
 }
 
 std::string opinion_box(std::string_view field) {
@@ -166,13 +123,15 @@ std::string opinion_box(std::string_view field) {
 }
 
 // The send-back form: the reason is appended to the page's own opinion column.
-std::string sendback_form(const Item& item, std::string_view column) {
+std::string sendback_form(asp::ScriptingContext& ctx, const Item& item, std::string_view column) {
   return "<form name='backform' method='post' action='sendback.asp' "
-         "onsubmit='return checkback()'><input type='hidden' name='nwid' value='" +
+         "onsubmit='return checkback()'><input type='hidden' name='flowid' value='" +
+         std::to_string(item.baseid) + "'><input type='hidden' name='nwid' value='" +
          std::to_string(item.id) + "'><input type='hidden' name='backtype' value='" +
          std::string(column) + "'><table width='100%' border='0' cellspacing='0' cellpadding='4'>" +
          form_row("退回理由：", "<textarea name='reason' cols='60' rows='3'></textarea>") +
-         form_row("", "<input type='submit' value='退回拟稿人'>") + "</table></form>";
+         form_row("", "<input type='submit' value='退回拟稿人'>") + "</table>" +
+         host::form_token_field(ctx) + "</form>";
 }
 
 // Closes the document column and writes the right-hand one (a picker, or
@@ -190,34 +149,33 @@ void end_step_page(asp::ScriptingContext& ctx, std::optional<bool> several) {
   close_page(r);
 }
 
-void hegao_page(asp::ScriptingContext& ctx) {
-  if (ctx.request().is_post()) {
-    if (run_step<Hegao>(ctx, "deskserver.hegao", "核稿"))
-      message_page(ctx, 200, "核稿", "公文已发送", false);
-    return;
-  }
-  std::optional<Item> item = opened_item(ctx, "hegao.asp", "核稿");
-  if (!item || !begin_step_page(ctx, *item, "核稿")) return;
-  ctx.response().Write(form_open("hegao.asp", *item, "checkstep(true)") +
+// A posted step: the component does the work; a refusal reaches the kit.
+template <class T>
+void post_step(asp::ScriptingContext& ctx, T& step, std::string_view title, std::string_view done) {
+  step.main(ctx.conn());
+  if (!ctx.response().redirected()) message_page(ctx, 200, title, done);
+}
+
+void hegao_page(asp::ScriptingContext& ctx, Hegao& step) {
+  if (ctx.request().is_post()) return post_step(ctx, step, "核稿", "公文已发送");
+  Item item = opened_item(ctx, "hegao.asp");
+  begin_step_page(ctx, item, "核稿");
+  ctx.response().Write(form_open("hegao.asp", item, "checkstep(true)") +
                        form_row("核稿意见：", opinion_box("name_hg")) +
                        form_row("下 一 步：", typed_select(kVerification, kSignOff, kReview)) +
-                       form_row("处 理 人：", chosen_field()) + form_close("提 交") +
-                       sendback_form(*item, "name_hg"));
+                       form_row("处 理 人：", chosen_field()) + form_close(ctx, "提 交") +
+                       sendback_form(ctx, item, "name_hg"));
   end_step_page(ctx, false);
 }
 
 // "shenhe.asp": plain review (?flowid=&nwid=), or with &mode=chain the review
 // that starts a countersign chain, posted to "sendhuiqian.asp". Each form has
 // its own picker, so the page shows one of them at a time.
-void shenhe_page(asp::ScriptingContext& ctx) {
-  if (ctx.request().is_post()) {
-    if (run_step<Shenhe>(ctx, "deskserver.shenhe", "审核"))
-      message_page(ctx, 200, "审核", "公文已发送", false);
-    return;
-  }
-  std::optional<Item> item = opened_item(ctx, "shenhe.asp", "审核");
-  if (!item || !begin_step_page(ctx, *item, "审核")) return;
-  std::string link = item_link(*item);
+void shenhe_page(asp::ScriptingContext& ctx, Shenhe& step) {
+  if (ctx.request().is_post()) return post_step(ctx, step, "审核", "公文已发送");
+  Item item = opened_item(ctx, "shenhe.asp");
+  begin_step_page(ctx, item, "审核");
+  std::string link = work::item_link(item);
   auto& r = ctx.response();
   if (ctx.request().QueryString("mode") == "chain") {
     std::string users = "<select name='qianfa'><option value=''>（请选择）</option>";
@@ -228,44 +186,39 @@ void shenhe_page(asp::ScriptingContext& ctx) {
     users += "</select>";
     r.Write("<p class='10blue'>审核后送会签，最后由签发人签发。&nbsp;<a href='" + html(link) +
             "' class='aapply'>不需会签，直接审核</a></p>" +
-            form_open("sendhuiqian.asp", *item, "checkchain()") +
+            form_open("sendhuiqian.asp", item, "checkchain()") +
             form_row("审核意见：", opinion_box("name_sh")) +
             form_row("会 签 人：", chosen_field()) + form_row("签 发 人：", users) +
-            form_close("送会签"));
-    r.Write(sendback_form(*item, "name_sh"));
+            form_close(ctx, "送会签"));
+    r.Write(sendback_form(ctx, item, "name_sh"));
     end_step_page(ctx, true);
     return;
   }
   r.Write("<p class='10blue'><a href='" + html(link + "&mode=chain") +
           "' class='aapply'>审核后送多人会签</a></p>" +
-          form_open("shenhe.asp", *item, "checkstep(true)") +
+          form_open("shenhe.asp", item, "checkstep(true)") +
           form_row("审核意见：", opinion_box("name_sh")) +
           form_row("下 一 步：", typed_select(kCountersign, kSignOff, kSignOff)) +
-          form_row("处 理 人：", chosen_field()) + form_close("提 交") +
-          sendback_form(*item, "name_sh"));
+          form_row("处 理 人：", chosen_field()) + form_close(ctx, "提 交") +
+          sendback_form(ctx, item, "name_sh"));
   end_step_page(ctx, false);
 }
 
 // "sendhuiqian.asp": the review opinion goes to Session `name_sh`, where the
 // countersign request reads it.
-void sendhuiqian_page(asp::ScriptingContext& ctx) {
+void sendhuiqian_page(asp::ScriptingContext& ctx, Sendhuiqian& step) {
   if (!ctx.request().is_post()) return ctx.response().Redirect("right.asp");
   ctx.session().set("name_sh", ctx.request().Form("name_sh"));
-  if (run_step<Sendhuiqian>(ctx, "deskserver.sendhuiqian", "审核"))
-    message_page(ctx, 200, "审核", "公文已送会签", false);
+  post_step(ctx, step, "审核", "公文已送会签");
 }
 
-void huiqian_page(asp::ScriptingContext& ctx) {
-  if (ctx.request().is_post()) {
-    if (run_step<Huiqian>(ctx, "deskserver.huiqian", "会签"))
-      message_page(ctx, 200, "会签", "公文已发送", false);
-    return;
-  }
-  std::optional<Item> item = opened_item(ctx, "huiqian.asp", "会签");
-  if (!item || !begin_step_page(ctx, *item, "会签")) return;
+void huiqian_page(asp::ScriptingContext& ctx, Huiqian& step) {
+  if (ctx.request().is_post()) return post_step(ctx, step, "会签", "公文已发送");
+  Item item = opened_item(ctx, "huiqian.asp");
+  begin_step_page(ctx, item, "会签");
   auto& r = ctx.response();
-  std::vector<std::string> chain = list_users(item->userlist);
-  if (chain.empty() || next_user(item->userlist).next.empty()) {
+  std::vector<std::string> chain = list_users(item.userlist);
+  if (chain.empty() || next_user(item.userlist).next.empty()) {
     r.Write(
         "<p class='10blue'>该会签事项没有后续的会签人或签发人，无法继续传递，请退回拟稿人。</p>");
   } else {
@@ -273,50 +226,41 @@ void huiqian_page(asp::ScriptingContext& ctx) {
     for (std::size_t i = 0; i + 1 < chain.size(); ++i)
       order += html(user_name(ctx.conn(), chain[i])) + " 会签，";
     order += html(user_name(ctx.conn(), chain.back())) + " 签发";
-    r.Write(form_open("huiqian.asp", *item, "checkstep(false)") +
+    r.Write(form_open("huiqian.asp", item, "checkstep(false)") +
             form_row("会签意见：", opinion_box("name_hq")) + form_row("之后依次：", order) +
-            form_close("提 交"));
+            form_close(ctx, "提 交"));
   }
-  r.Write(sendback_form(*item, "name_hq"));
+  r.Write(sendback_form(ctx, item, "name_hq"));
   end_step_page(ctx, std::nullopt);
 }
 
-void qianfa_page(asp::ScriptingContext& ctx) {
-  if (ctx.request().is_post()) {
-    if (run_step<Qianfa>(ctx, "deskserver.qianfa", "签发"))
-      message_page(ctx, 200, "签发", "公文已发送", false);
-    return;
-  }
-  std::optional<Item> item = opened_item(ctx, "qianfa.asp", "签发");
-  if (!item || !begin_step_page(ctx, *item, "签发")) return;
-  ctx.response().Write(form_open("qianfa.asp", *item, "checkstep(true)") +
+void qianfa_page(asp::ScriptingContext& ctx, Qianfa& step) {
+  if (ctx.request().is_post()) return post_step(ctx, step, "签发", "公文已发送");
+  Item item = opened_item(ctx, "qianfa.asp");
+  begin_step_page(ctx, item, "签发");
+  ctx.response().Write(form_open("qianfa.asp", item, "checkstep(true)") +
                        form_row("签发意见：", opinion_box("name_qf")) +
                        form_row("下 一 步：", "公文归档（分发）") +
-                       form_row("分 发 人：", chosen_field()) + form_close("签 发") +
-                       sendback_form(*item, "name_qf"));
+                       form_row("分 发 人：", chosen_field()) + form_close(ctx, "签 发") +
+                       sendback_form(ctx, item, "name_qf"));
   end_step_page(ctx, false);
 }
 
 // "fenfa.asp": distribution has no opinion column of its own; a send-back
 // from here is recorded with the sign-off opinions.
-void fenfa_page(asp::ScriptingContext& ctx) {
-  if (ctx.request().is_post()) {
-    if (run_step<Fenfa>(ctx, "deskserver.fenfa", "公文归档"))
-      message_page(ctx, 200, "公文归档", "公文已分发", false);
-    return;
-  }
-  std::optional<Item> item = opened_item(ctx, "fenfa.asp", "公文归档");
-  if (!item || !begin_step_page(ctx, *item, "公文归档")) return;
-  ctx.response().Write(form_open("fenfa.asp", *item, "checkfenfa()") +
-                       form_row("收 文 人：", chosen_field()) + form_close("分 发") +
-                       sendback_form(*item, "name_qf"));
+void fenfa_page(asp::ScriptingContext& ctx, Fenfa& step) {
+  if (ctx.request().is_post()) return post_step(ctx, step, "公文归档", "公文已分发");
+  Item item = opened_item(ctx, "fenfa.asp");
+  begin_step_page(ctx, item, "公文归档");
+  ctx.response().Write(form_open("fenfa.asp", item, "checkfenfa()") +
+                       form_row("收 文 人：", chosen_field()) + form_close(ctx, "分 发") +
+                       sendback_form(ctx, item, "name_qf"));
   end_step_page(ctx, true);
 }
 
-void sendback_page(asp::ScriptingContext& ctx) {
+void sendback_page(asp::ScriptingContext& ctx, Sendback& step) {
   if (!ctx.request().is_post()) return ctx.response().Redirect("right.asp");
-  if (run_step<Sendback>(ctx, "deskserver.sendback", "退回"))
-    message_page(ctx, 200, "退回", "公文已退回拟稿人", false);
+  post_step(ctx, step, "退回", "公文已退回拟稿人");
 }
 
 // ---- Drafting ---------------------------------------------------------------
@@ -344,44 +288,32 @@ std::string draft_column(bool redraft) {
   return out;
 }
 
-void drafting_form(asp::ScriptingContext& ctx) {
+void drafting_form(asp::ScriptingContext& ctx, Fawen& fawen) {
   auto& r = ctx.response();
   open_page(r, "公文拟稿");
   r.Write("<form name='form' method='post' action='fawen.asp' onsubmit='return false'>");
-  auto fawen = ctx.server().CreateObject<Fawen>("deskserver.fawen");
-  fawen->main1(ctx.conn());
+  fawen.main1(ctx.conn());
   r.Write(draft_column(false));
   picker(ctx, false);
   r.Write(
       "</td></tr></table><input type='hidden' name='documentname'>"
       "<input type='hidden' name='fujian'><input type='hidden' name='fujiantype'>"
-      "</td></tr></table></form>");
+      "</td></tr></table>" +
+      host::form_token_field(ctx) + "</form>");
   page_scripts(ctx);
   close_page(r);
 }
 
 // "fawen.asp": GET shows the drafting form; the posted form saves the
 // document whose body was uploaded to "savedoc.asp".
-void fawen_page(asp::ScriptingContext& ctx) {
-  if (!ctx.request().is_post()) return drafting_form(ctx);
-  if (run_step<Fawen>(ctx, "deskserver.fawen", "公文拟稿"))
-    message_page(ctx, 200, "公文拟稿", "公文已发送", false);
+void fawen_page(asp::ScriptingContext& ctx, Fawen& fawen) {
+  if (!ctx.request().is_post()) return drafting_form(ctx, fawen);
+  post_step(ctx, fawen, "公文拟稿", "公文已发送");
 }
 
 std::string text_input(std::string_view name, const db::Row& d, std::string_view column, int size) {
   return "<input type='text' class='fileinput' name='" + std::string(name) + "' size='" +
          std::to_string(size) + "' value='" + html(d.text(column)) + "'>";
-}
-
-std::string choice(std::string_view name, std::initializer_list<std::string_view> values,
-                   const std::string& current) {
-  std::string out = "<select name='" + std::string(name) + "'>";
-  for (std::string_view v : values) {
-    out += "<option value='" + std::string(v) + "'";
-    if (v == current) out += " selected";
-    out += ">" + std::string(v) + "</option>";
-  }
-  return out + "</select>";
 }
 
 // The drafting fields of a sent-back document, filled with what was saved.
@@ -394,8 +326,8 @@ std::string redraft_fields(const db::Row& d) {
            ">&nbsp;" + std::string(label) + input + "</td>";
   };
   out += "<tr bgcolor='ffffff'>" + cell("文　　号：", text_input("wenhao", d, "wenhao", 20)) +
-         cell("密　　级：", choice("miji", {"普通", "秘密", "绝密"}, d.text("miji"))) +
-         cell("缓　　急：", choice("huanji", {"一般", "紧急", "加急"}, d.text("huanji"))) + "</tr>";
+         cell("密　　级：", host::select("miji", host::kMiji, d.text("miji"))) +
+         cell("缓　　急：", host::select("huanji", host::kHuanji, d.text("huanji"))) + "</tr>";
   out += "<tr bgcolor='ffffff'>" + cell("保密期限：", text_input("baomiqx", d, "baomiqx", 10)) +
          cell("定密依据：", text_input("dingmiyj", d, "dingmiyj", 20)) +
          cell("份　　数：", text_input("copy", d, "copy", 10)) + "</tr>";
@@ -415,19 +347,14 @@ std::string redraft_fields(const db::Row& d) {
 // "fawen1.asp?flowid=&nwid=": the drafter's redraft item. GET makes Session
 // `fawenid` name the item's document and shows it with the filled form; the
 // post saves it with `fawen1`.
-void fawen1_page(asp::ScriptingContext& ctx) {
-  if (ctx.request().is_post()) {
-    if (run_step<Fawen1>(ctx, "deskserver.fawen1", "重新起草公文"))
-      message_page(ctx, 200, "重新起草公文", "公文已发送", false);
-    return;
-  }
-  std::optional<Item> item = opened_item(ctx, kRedraftItem.url, "重新起草公文");
-  if (!item) return;
+void fawen1_page(asp::ScriptingContext& ctx, Fawen1& fawen1) {
+  if (ctx.request().is_post()) return post_step(ctx, fawen1, "重新起草公文", "公文已发送");
+  std::optional<Item> item = opened_item(ctx, kRedraftItem.url);
   db::Result doc = ctx.conn().query(
       "SELECT wenhao, miji, huanji, baomiqx, dingmiyj, mainsend, tosend, copy, title, keywords, "
       "documentname FROM fawen WHERE id = ?",
       {item->baseid});
-  if (doc.empty()) return message_page(ctx, 404, "重新起草公文", "所办理的公文不存在。", false);
+  if (doc.empty()) throw Error(Errc::not_found, "所办理的公文不存在。");
   const db::Row& d = doc.front();
   std::string form =
       "<form name='form' method='post' action='fawen1.asp' onsubmit='return false'>"
@@ -435,12 +362,12 @@ void fawen1_page(asp::ScriptingContext& ctx) {
       std::to_string(item->id) + "'><input type='hidden' name='opendoc' value='" +
       html(d.text("documentname")) +
       "'><input type='hidden' name='fujian'><input type='hidden' name='fujiantype'>";
-  if (!begin_step_page(ctx, *item, "重新起草公文", form)) return;
+  begin_step_page(ctx, *item, "重新起草公文", form);
   auto& r = ctx.response();
   r.Write("<p class='10blue'>修改公文：</p>" + redraft_fields(d) +
           "</td><td width='200' valign='top'>" + draft_column(true));
   picker(ctx, false);
-  r.Write("</td></tr></table></td></tr></table></form>");
+  r.Write("</td></tr></table></td></tr></table>" + host::form_token_field(ctx) + "</form>");
   page_scripts(ctx);
   close_page(r);
 }
@@ -511,27 +438,18 @@ void fawenpso_page(asp::ScriptingContext& ctx) {
 }  // namespace
 
 void register_fawen_pages(asp::Registry& r) {
-  r.add_component<Fawen>("fawen");
-  r.add_component<Fawen1>("fawen1");
-  r.add_component<Hegao>("hegao");
-  r.add_component<Shenhe>("shenhe");
-  r.add_component<Sendhuiqian>("sendhuiqian");
-  r.add_component<Huiqian>("huiqian");
-  r.add_component<Qianfa>("qianfa");
-  r.add_component<Fenfa>("fenfa");
-  r.add_component<Sendback>("sendback");
-
-  r.add_page({"fawen.asp", fawen_page, asp::Access::login});
-  r.add_page({"fawen1.asp", fawen1_page, asp::Access::login});
-  r.add_page({"hegao.asp", hegao_page, asp::Access::login});
-  r.add_page({"shenhe.asp", shenhe_page, asp::Access::login});
-  r.add_page({"sendhuiqian.asp", sendhuiqian_page, asp::Access::login});
-  r.add_page({"huiqian.asp", huiqian_page, asp::Access::login});
-  r.add_page({"qianfa.asp", qianfa_page, asp::Access::login});
-  r.add_page({"fenfa.asp", fenfa_page, asp::Access::login});
-  r.add_page({"sendback.asp", sendback_page, asp::Access::login});
-  r.add_page({"redraftdoc.asp", redraftdoc_page, asp::Access::login, true});
-  r.add_page({"fawenpso.asp", fawenpso_page, asp::Access::login, true});
+  host::add_page<Fawen>(r, "fawen", fawen_page, {.title = "公文拟稿", .once = true});
+  host::add_page<Fawen1>(r, "fawen1", fawen1_page, {.title = "重新起草公文", .once = true});
+  host::add_page<Hegao>(r, "hegao", hegao_page, {.title = "核稿", .once = true});
+  host::add_page<Shenhe>(r, "shenhe", shenhe_page, {.title = "审核", .once = true});
+  host::add_page<Sendhuiqian>(r, "sendhuiqian", sendhuiqian_page, {.title = "审核", .once = true});
+  host::add_page<Huiqian>(r, "huiqian", huiqian_page, {.title = "会签", .once = true});
+  host::add_page<Qianfa>(r, "qianfa", qianfa_page, {.title = "签发", .once = true});
+  host::add_page<Fenfa>(r, "fenfa", fenfa_page, {.title = "公文归档", .once = true});
+  host::add_page<Sendback>(r, "sendback", sendback_page, {.title = "退回", .once = true});
+  host::add_page(r, "redraftdoc.asp", redraftdoc_page,
+                 {.answer = host::Answer::plain, .upload = true});
+  host::add_page(r, "fawenpso.asp", fawenpso_page, {.answer = host::Answer::plain, .upload = true});
 }
 
 }  // namespace desk::workflow

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "core/error.h"
 #include "core/text.h"
 
 namespace desk::workflow {
@@ -47,21 +48,6 @@ constexpr std::array<Step, 7> kSteps = {{
     {kRegistration, "registration", {"收文登记", "swdengji.asp"}},
 }};
 
-Item item_of(const db::Row& r) {
-  Item it;
-  it.id = r.integer("id");
-  it.userid = r.text("userid");
-  it.title = r.text("title");
-  it.url = r.text("url");
-  it.baseid = r.integer("baseid");
-  it.applytime = r.text("applytime");
-  it.typed = r.text("typed");
-  it.userlist = r.text("userlist");
-  it.status = static_cast<int>(r.integer("status"));
-  it.donetime = r.text("donetime");
-  return it;
-}
-
 }  // namespace
 
 const Step* find_step(int code) {
@@ -75,54 +61,13 @@ const Step* parse_step(std::string_view posted, int lowest, int highest) {
   return find_step(static_cast<int>(code));
 }
 
-std::int64_t add_item(db::Connection& conn, std::string_view userid, std::string_view title,
-                      const ItemKind& kind, std::int64_t baseid, const DateTime& now,
-                      std::string_view userlist) {
-  return conn.insert(
-      "INSERT INTO newwork (userid, title, url, baseid, applytime, typed, userlist) "
-      "VALUES (?, ?, ?, ?, ?, ?, ?)",
-      {userid, title, kind.url, baseid, now.iso(), kind.typed, userlist});
-}
-
-bool close_item(db::Connection& conn, std::int64_t id, std::string_view userid,
-                const DateTime& now) {
-  db::ExecResult r = conn.exec(
-      "UPDATE newwork SET status = 1, donetime = ? WHERE id = ? AND userid = ? AND status = 0",
-      {now.iso(), id, userid});
-  return r.changes == 1;
-}
-
-std::optional<Item> load_item(db::Connection& conn, std::int64_t id) {
-  db::Result r = conn.query(
-      "SELECT id, userid, title, url, baseid, applytime, typed, userlist, status, donetime "
-      "FROM newwork WHERE id = ?",
-      {id});
-  if (r.empty()) return std::nullopt;
-  return item_of(r.front());
-}
-
-std::string item_link(std::string_view url, std::int64_t baseid, std::int64_t id) {
-  return std::string(url) + "?flowid=" + std::to_string(baseid) + "&nwid=" + std::to_string(id);
-}
-
-std::string item_link(const Item& item) {
-  return item_link(item.url, item.baseid, item.id);
-}
-
-std::int64_t add_workflow(db::Connection& conn, const HistoryEntry& e, const DateTime& now) {
-  return conn.insert(
-      "INSERT INTO workflow (flowid, handlename, handleid, handletime, ipaddress, nextid, "
-      "handtype, nexttype, remark) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)",
-      {e.flowid, e.handlename, e.handleid, now.iso(), e.ipaddress, e.nextid,
-       std::to_string(e.handtype), std::to_string(e.nexttype), e.remark});
-}
-
-std::int64_t add_swflow(db::Connection& conn, const HistoryEntry& e, const DateTime& now) {
-  return conn.insert(
-      "INSERT INTO swflow (flowid, handlename, handleid, nextid, handletime, ipaddress, remark, "
-      "handletype, nexttype) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)",
-      {e.flowid, e.handlename, e.handleid, e.nextid, now.iso(), e.ipaddress, e.remark,
-       std::to_string(e.handtype), std::to_string(e.nexttype)});
+const Step& routed_step(std::string_view posted, int lowest, int highest) {
+  const Step* step = parse_step(posted, lowest, highest);
+  if (!step) throw Error(Errc::bad_request, "请选择有效的下一步骤。");
+  if (step->code == kCountersign)
+    throw Error(Errc::bad_request,
+                "会签需要选定会签人和签发人，请由审核人在审核页面选择“审核后送多人会签”。");
+  return *step;
 }
 
 }  // namespace desk::workflow

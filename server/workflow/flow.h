@@ -1,6 +1,5 @@
-// The pieces every workflow step shares: recipient lists, opinion blocks,
-// step codes, pending-work items and the history rows of outgoing and
-// incoming documents.
+// The pieces every workflow step shares: recipient lists, opinion blocks and
+// step codes.
 //
 // The functions take the page's connection and plain values, never the
 // request, and open no transaction of their own: a step page calls them inside
@@ -15,8 +14,13 @@
 
 #include "core/clock.h"
 #include "platform/db/db.h"
+#include "server/work/work.h"
 
 namespace desk::workflow {
+
+// Items and history belong to server/work; the workflow names them often.
+using work::Item;
+using work::ItemKind;
 
 // ---- Recipient lists ------------------------------------------------------
 //
@@ -63,12 +67,6 @@ enum StepCode : int {
   kRegistration = 6,  // registration by each recipient
 };
 
-// What a pending-work item of a step shows on the desk and where it leads.
-struct ItemKind {
-  std::string_view typed;  // newwork.typed, shown in brackets on the desk
-  std::string_view url;    // newwork.url, the page that performs the step
-};
-
 struct Step {
   int code;
   std::string_view name;  // short name of the step
@@ -82,65 +80,14 @@ const Step* find_step(int code);
 // and `highest` (both inclusive, within 0-6); nullptr otherwise.
 const Step* parse_step(std::string_view posted, int lowest, int highest);
 
+// The next step a plain routing form (drafting, draft verification, review)
+// chose: a code between `lowest` and `highest`, but never countersign, which
+// needs its chain of countersigners and sign-off user and is started from the
+// review page's chain form. Throws Error(bad_request) otherwise.
+const Step& routed_step(std::string_view posted, int lowest, int highest);
+
 // Items that have no step code.
 inline constexpr ItemKind kRedraftItem{"重新起草公文", "fawen1.asp"};  // after a send-back
 inline constexpr ItemKind kInstructionItem{"收文批办", "piban.asp"};   // after registration
-
-// ---- Pending-work items ---------------------------------------------------
-
-// One newwork row.
-struct Item {
-  std::int64_t id = 0;
-  std::string userid;  // login id of the user who must act
-  std::string title;
-  std::string url;
-  std::int64_t baseid = 0;  // document (or case) id
-  std::string applytime;    // ISO date and time
-  std::string typed;
-  std::string userlist;  // rest of a sequential chain; "" for single items
-  int status = 0;        // 0 pending, 1 done
-  std::string donetime;  // ISO date and time; "" while pending
-};
-
-// Adds a pending item of `kind` for `userid`, created now, with the rest of a
-// sequential chain in `userlist` ("" for a single item); the status is left
-// to its default, 0. Returns the item's id.
-std::int64_t add_item(db::Connection& conn, std::string_view userid, std::string_view title,
-                      const ItemKind& kind, std::int64_t baseid, const DateTime& now,
-                      std::string_view userlist = "");
-
-// Marks item `id` done now, but only while it is pending and owned by
-// `userid`. Returns false (and changes nothing) for an item that is missing,
-// already done or another user's; callers then refuse the step.
-bool close_item(db::Connection& conn, std::int64_t id, std::string_view userid,
-                const DateTime& now);
-
-// The item with that id, if any.
-std::optional<Item> load_item(db::Connection& conn, std::int64_t id);
-
-// The desk's link to an item: url + "?flowid=" + baseid + "&nwid=" + id.
-std::string item_link(std::string_view url, std::int64_t baseid, std::int64_t id);
-std::string item_link(const Item& item);
-
-// ---- History --------------------------------------------------------------
-
-// One step performed on a document, for the workflow (outgoing) or swflow
-// (incoming) history. Codes are stored as decimal text.
-struct HistoryEntry {
-  std::int64_t flowid = 0;  // fawen.id or shouwen.id
-  std::string handlename;   // name of the user who performed the step
-  std::string handleid;     // that user's login id
-  std::string ipaddress;    // the client's address
-  std::string nextid;       // next recipient: one login id or a recipient list
-  int handtype = 0;         // step performed
-  int nexttype = 0;         // step requested next
-  std::string remark;       // the opinion as typed, without its signature
-};
-
-// Appends a workflow row handled now; returns its id.
-std::int64_t add_workflow(db::Connection& conn, const HistoryEntry& entry, const DateTime& now);
-// Appends a swflow row handled now (handtype goes to `handletype`); returns
-// its id.
-std::int64_t add_swflow(db::Connection& conn, const HistoryEntry& entry, const DateTime& now);
 
 }  // namespace desk::workflow

@@ -35,13 +35,19 @@ std::string user_names(db::Connection& conn, std::string_view list) {
 
 std::string history_table(db::Connection& conn, DocKind kind, std::int64_t id,
                           const Regional& regional) {
+  // The road's own rows, with the send-backs kept beside them, in time order.
+  const bool out_road = kind == DocKind::outgoing;
   db::Result rows = conn.query(
-      kind == DocKind::outgoing
-          ? "SELECT handlename, handleid, handletime, handtype AS step, nexttype, nextid, remark "
-            "FROM workflow WHERE flowid = ? ORDER BY id"
-          : "SELECT handlename, handleid, handletime, handletype AS step, nexttype, nextid, "
-            "remark FROM swflow WHERE flowid = ? ORDER BY id",
-      {id});
+      std::string(out_road
+                      ? "SELECT handlename, handleid, handletime, handtype AS step, nexttype, "
+                        "nextid, remark, 0 AS back, id FROM workflow WHERE flowid = ? "
+                      : "SELECT handlename, handleid, handletime, handletype AS step, "
+                        "nexttype, nextid, remark, 0 AS back, id FROM swflow WHERE flowid = ? ") +
+          "UNION ALL SELECT handlename, handleid, handletime, step, '' AS nexttype, toid AS "
+          "nextid, "
+          "reason AS remark, 1 AS back, id FROM sendback WHERE road = ? AND flowid = ? "
+          "ORDER BY handletime, id",
+      {id, out_road ? "fawen" : "shouwen", id});
   std::string out =
       "<table width='100%' border='0' cellspacing='1' cellpadding='3' bgcolor='990000' "
       "class='history'><tr bgcolor='#EEEEEE'><td width='12%'><b>办理人</b></td>"
@@ -53,11 +59,12 @@ std::string history_table(db::Connection& conn, DocKind kind, std::int64_t id,
   for (const db::Row& r : rows) {
     std::string who = r.text("handlename");
     if (who.empty()) who = r.text("handleid");
+    const bool back = r.integer("back") == 1;
     out += "<tr bgcolor='#FFFFFF'><td>" + html(who) + "</td><td>" +
            html(regional.shown(r.text("handletime"))) + "</td><td>" +
-           html(step_name(kind, r.text("step"))) + "</td><td>" +
-           html(step_name(kind, r.text("nexttype"))) + "</td><td>" +
-           html(user_names(conn, r.text("nextid"))) + "</td><td>" +
+           html(back ? "退回拟稿人" : step_name(kind, r.text("step"))) + "</td><td>" +
+           html(back ? std::string(kRedraftItem.typed) : step_name(kind, r.text("nexttype"))) +
+           "</td><td>" + html(user_names(conn, r.text("nextid"))) + "</td><td>" +
            text::html_lines(r.text("remark")) + "</td></tr>";
   }
   return out + "</table>";

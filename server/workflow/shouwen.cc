@@ -19,9 +19,8 @@ constexpr std::string_view kRegisteredScript =
 constexpr std::string_view kInstructedScript =
     "<script language=javascript>alert('批办完成！')</script>";
 
-// Registration and instruction history codes of swflow.
-constexpr std::string_view kRegistrationCode = "0";
-constexpr std::string_view kInstructionCode = "1";
+// The instruction's history code in swflow (registration is 0).
+constexpr int kInstructionCode = 1;
 
 bool valid_post(asp::Request& req) {
   return req.ServerVariables("Request_Method") == "POST" && req("flag") == "2";
@@ -50,11 +49,10 @@ void Swdengji1::main(db::Connection& conn) {
 
   auto& s = session();
   const std::int64_t id = text::parse_id(s.get("shouwenid"));
-  if (id == 0)
-    throw StepRefused(Errc::bad_request, "没有找到上传的收文正文，请选择文件正文后重新提交。");
+  if (id == 0) throw Error(Errc::bad_request, "没有找到上传的收文正文，请选择文件正文后重新提交。");
   const std::string list = req("hiddenselect");
   const LeaderChain chain = leader_chain(list);
-  if (chain.next.empty()) throw StepRefused(Errc::bad_request, "请选择批办领导。");
+  if (chain.next.empty()) throw Error(Errc::bad_request, "请选择批办领导。");
 
   const DateTime t = now();
   const std::string ip = remote_addr();
@@ -75,10 +73,10 @@ void Swdengji1::main(db::Connection& conn) {
        req("fujian"), req("fujiantype"), req("arrivetime"), req("worktime"), req("fromdep"), uid,
        req("copy"), username, list, t.iso(), name_nb, id});
   if (done.changes != 1)
-    throw StepRefused(Errc::conflict,
-                      "上传的收文正文已经登记或已不存在，请重新选择文件正文后再提交。");
-  add_swflow(conn, {id, username, uid, ip, chain.next, 0, 1, name_nb}, t);
-  add_item(conn, chain.next, title, kInstructionItem, id, t, chain.rest);
+    throw Error(Errc::conflict, "上传的收文正文已经登记或已不存在，请重新选择文件正文后再提交。");
+  work::add_history(conn, work::Road::incoming, {id, username, uid, ip, chain.next, 0, 1, name_nb},
+                    t);
+  work::add_item(conn, chain.next, title, kInstructionItem, id, t, chain.rest);
   tx.commit();
 
   s.set("shouwenid", "");
@@ -203,28 +201,31 @@ void Swdengji::main(db::Connection& conn) {
 
   auto& s = session();
   const std::string uid = s.get("uid");
-  const std::int64_t fawenid = text::parse_id(s.get("fawenid"));
+  // The form names the document it was opened for; Session `fawenid` is the
+  // fallback for a form that does not.
+  std::int64_t fawenid = text::parse_id(req("flowid"));
+  if (fawenid == 0) fawenid = text::parse_id(s.get("fawenid"));
   if (fawenid == 0)
-    throw StepRefused(Errc::bad_request,
-                      "没有正在登记的公文（可能已经登记过），请从待办事宜中重新打开收文登记。");
-  // The form names the document it was opened for; another page opened since
-  // may have moved Session fawenid to another document.
-  const std::string posted_flowid = text::trim(req("flowid"));
-  if (!posted_flowid.empty() && text::parse_id(posted_flowid) != fawenid)
-    throw StepRefused(Errc::conflict,
-                      "所登记的公文已不是当前打开的公文，请从待办事宜中重新打开收文登记。");
+    throw Error(Errc::bad_request,
+                "没有正在登记的公文（可能已经登记过），请从待办事宜中重新打开收文登记。");
+  if (text::trim(req("title")).empty()) throw Error(Errc::bad_request, "请输入文件标题。");
+  if (text::trim(req("swid")).empty()) throw Error(Errc::bad_request, "请输入收文编号。");
 
   const std::string list = req("hiddenselect");
   const LeaderChain chain = leader_chain(list);
-  if (chain.next.empty()) throw StepRefused(Errc::bad_request, "请选择批办领导。");
+  if (chain.next.empty()) throw Error(Errc::bad_request, "请选择批办领导。");
 
+  // Without an item only the document the session opened may be registered.
   const std::string nwid = text::trim(req("nwid"));
   std::optional<Item> item;
   if (!nwid.empty())
-    item = pending_item_of(conn, nwid, uid, find_step(kRegistration)->item.url, fawenid);
+    item = work::open_item(conn, nwid, uid, fawenid, find_step(kRegistration)->item.url);
+  else if (fawenid != text::parse_id(s.get("fawenid")))
+    throw Error(Errc::conflict,
+                "所登记的公文已不是当前打开的公文，请从待办事宜中重新打开收文登记。");
 
   db::Result body = conn.query("SELECT filedata, filetype FROM fawen WHERE id = ?", {fawenid});
-  if (body.empty()) throw StepRefused(Errc::not_found, "要登记的公文不存在。");
+  if (body.empty()) throw Error(Errc::not_found, "要登记的公文不存在。");
 
   const DateTime t = now();
   const std::string ip = remote_addr();
@@ -234,7 +235,11 @@ void Swdengji::main(db::Connection& conn) {
   // The further users of the form join the routing list; none adds nothing.
   std::string plist = list;
   const std::string workpeople = text::trim(req("workpeople"));
-  if (!workpeople.empty()) plist += workpeople + ";";
+  if (!workpeople.empty()) {
+    if (conn.scalar("SELECT COUNT(*) FROM userlist WHERE uid = ?", {workpeople}) == "0")
+      throw Error(Errc::bad_request, "找不到承办人“" + workpeople + "”，请在承办人列表中选择。");
+    plist += workpeople + ";";
+  }
 
   db::Transaction tx(conn);
   const std::int64_t id = conn.insert(
@@ -245,10 +250,11 @@ void Swdengji::main(db::Connection& conn) {
        req("documentname"), body.front()["filedata"], body.front().text("filetype"),
        req("arrivetime"), req("worktime"), req("fromdep"), uid, req("copy"), username, plist,
        t.iso(), name_nb});
-  add_swflow(conn, {id, username, uid, ip, chain.next, 0, 1, name_nb}, t);
-  add_item(conn, chain.next, title, kInstructionItem, id, t, chain.rest);
-  if (item && !close_item(conn, item->id, uid, t))
-    throw StepRefused(Errc::conflict, "该收文登记已经办理完毕，不能重复登记。");
+  work::add_history(conn, work::Road::incoming, {id, username, uid, ip, chain.next, 0, 1, name_nb},
+                    t);
+  work::add_item(conn, chain.next, title, kInstructionItem, id, t, chain.rest);
+  if (item && !work::close_item(conn, item->id, uid, t))
+    throw Error(Errc::conflict, "该收文登记已经办理完毕，不能重复登记。");
   tx.commit();
 
   s.set("fawenid", "");
@@ -267,10 +273,10 @@ void Piban::main(db::Connection& conn) {
   auto& s = session();
   const std::string uid = s.get("uid");
   const std::int64_t flowid = text::parse_id(req("flowid"));
-  if (flowid == 0) throw StepRefused(Errc::bad_request, "没有指明要批办的收文。");
-  const Item item = pending_item_of(conn, req("nwid"), uid, kInstructionItem.url, flowid);
+  if (flowid == 0) throw Error(Errc::bad_request, "没有指明要批办的收文。");
+  const Item item = work::open_item(conn, req("nwid"), uid, flowid, kInstructionItem.url);
   const std::string remark = req("remark");
-  if (text::trim(remark).empty()) throw StepRefused(Errc::bad_request, "请填写批办意见。");
+  if (text::trim(remark).empty()) throw Error(Errc::bad_request, "请填写批办意见。");
 
   const LeaderChain chain = leader_chain(item.userlist);
   const DateTime t = now();
@@ -278,15 +284,14 @@ void Piban::main(db::Connection& conn) {
   db::Transaction tx(conn);
   // The last leader of the chain ends the routing: no next recipient, no
   // next step.
-  conn.insert(
-      "INSERT INTO swflow (flowid, handlename, handleid, nextid, handletime, ipaddress, remark, "
-      "handletype, nexttype) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)",
-      {flowid, s.get("username"), uid, chain.next, t.iso(), remote_addr(), remark, kInstructionCode,
-       chain.next.empty() ? std::string_view() : kInstructionCode});
+  work::add_history(conn, work::Road::incoming,
+                    {flowid, s.get("username"), uid, remote_addr(), chain.next, kInstructionCode,
+                     chain.next.empty() ? -1 : kInstructionCode, remark},
+                    t);
   if (!chain.next.empty())
-    add_item(conn, chain.next, item.title, kInstructionItem, flowid, t, chain.rest);
-  if (!close_item(conn, item.id, uid, t))
-    throw StepRefused(Errc::conflict, "该事项已经办理完毕，不能重复提交。");
+    work::add_item(conn, chain.next, item.title, kInstructionItem, flowid, t, chain.rest);
+  if (!work::close_item(conn, item.id, uid, t))
+    throw Error(Errc::conflict, "该事项已经办理完毕，不能重复提交。");
   tx.commit();
 
   write(kInstructedScript);
@@ -295,19 +300,6 @@ void Piban::main(db::Connection& conn) {
 }
 
 // ---- shared pieces ----------------------------------------------------------
-
-Item pending_item_of(db::Connection& conn, std::string_view nwid, std::string_view uid,
-                     std::string_view url, std::int64_t flowid) {
-  const std::int64_t id = text::parse_id(nwid);
-  if (id == 0) throw StepRefused(Errc::bad_request, "待办事项的编号不正确。");
-  std::optional<Item> item = load_item(conn, id);
-  if (!item) throw StepRefused(Errc::not_found, "该待办事项不存在。");
-  if (item->userid != uid) throw StepRefused(Errc::forbidden, "该待办事项不属于您，不能办理。");
-  if (item->url != url || item->baseid != flowid)
-    throw StepRefused(Errc::bad_request, "待办事项与所办理的公文不符，请从待办事宜中重新打开。");
-  if (item->status != 0) throw StepRefused(Errc::conflict, "该事项已经办理完毕，不能重复提交。");
-  return *item;
-}
 
 std::optional<std::string> shouwen_view(db::Connection& conn, std::int64_t id,
                                         const Regional& regional, bool with_body_link) {
@@ -360,16 +352,6 @@ std::optional<std::string> shouwen_view(db::Connection& conn, std::int64_t id,
 
 std::string page_head(std::string_view title) {
   return host::page_head(title, {"apply.css", "fawen.css"});
-}
-
-void message_page(asp::ScriptingContext& ctx, int status, std::string_view title,
-                  std::string_view message, std::string_view back) {
-  if (back.empty())
-    host::message_page(ctx.response(), status, title, message, false, {},
-                       {"apply.css", "fawen.css"});
-  else
-    host::message_page(ctx.response(), status, title, message, false, {{back, "返回"}},
-                       {"apply.css", "fawen.css"});
 }
 
 }  // namespace desk::workflow

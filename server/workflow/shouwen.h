@@ -3,9 +3,8 @@
 // and the shared read-only view of an incoming document with its history.
 //
 // Failures a user can cause (a missing body, no leader chosen, an item that is
-// done or not theirs) are thrown as StepRefused with a message meant for the
-// user. Nothing of the step is written when one is thrown; the hosting page
-// shows the message with the status of its code.
+// done or not theirs) are refusals (desk::Error with a refusal code and a
+// message meant for the user). Nothing of the step is written then.
 #pragma once
 
 #include <cstdint>
@@ -20,14 +19,6 @@
 #include "server/workflow/flow.h"
 
 namespace desk::workflow {
-
-// A step refused because of what the user sent or the state of the item; the
-// message is for the user. Code: bad_request, forbidden, conflict or
-// not_found.
-class StepRefused : public Error {
- public:
-  using Error::Error;
-};
 
 // The first instructing leader and the rest of the chain, taken from a
 // recipient list. Empty or blank ids ("lee;;wu;", "lee; ;") are skipped, so
@@ -86,13 +77,6 @@ class Piban : public asp::PageComponent {
   void main(db::Connection& conn);
 };
 
-// The user's pending item `nwid` of `url`, checked against the document id
-// the page was given. Throws StepRefused when it is missing (not_found),
-// another user's (forbidden), of another kind or another document
-// (bad_request) or already done (conflict).
-Item pending_item_of(db::Connection& conn, std::string_view nwid, std::string_view uid,
-                     std::string_view url, std::int64_t flowid);
-
 // Markup (a self-contained <table>, values escaped) of shouwen row `id`: its
 // registration fields and, when `with_body_link`, the link "swload.asp" to its
 // body (which serves the row named by Session `shouwenid`). nullopt when no
@@ -103,10 +87,5 @@ std::optional<std::string> shouwen_view(db::Connection& conn, std::int64_t id,
 // The head of a workflow page up to and including the body tag: GB2312 meta
 // line, the site's style sheets, zero margins, no context menu.
 std::string page_head(std::string_view title);
-
-// A whole page that only tells the user something, replacing what was
-// written so far; `back` is a link offered under the message ("" for none).
-void message_page(asp::ScriptingContext& ctx, int status, std::string_view title,
-                  std::string_view message, std::string_view back = "");
 
 }  // namespace desk::workflow

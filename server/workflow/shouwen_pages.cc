@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "core/text.h"
+#include "server/host/kit.h"
 #include "server/workflow/docview.h"
 #include "server/workflow/flow.h"
 #include "server/workflow/picker.h"
@@ -21,6 +22,16 @@ void write_picker(asp::ScriptingContext& ctx) {
   auto picker = ctx.server().CreateObject<Picker>("deskserver.turnmoreshouwen");
   picker->main(ctx.conn());
   ctx.response().Write("<script language='javascript' src='picker.js'></script>");
+}
+
+// A choice of one user ("" for none), by name with the login id.
+std::string user_choice(db::Connection& conn, std::string_view field) {
+  std::string out =
+      "<select name='" + std::string(field) + "'><option value=''>（不指定）</option>";
+  for (const db::Row& u : conn.query("SELECT uid, name, dep FROM userlist ORDER BY dep, uid"))
+    out += "<option value='" + html(u.text("uid")) + "'>" + html(text::trim(u.text("name"))) +
+           "（" + html(u.text("dep")) + "）</option>";
+  return out + "</select>";
 }
 
 // Page script shared by both registration forms. checkpeople() opens the
@@ -81,43 +92,19 @@ function checkform() {
 }
 )JS";
 
-void refused(asp::ScriptingContext& ctx, const StepRefused& e, std::string_view title,
-             std::string_view back) {
-  message_page(ctx, http_status(e.code()), title, e.what(), back);
-}
-
 // "swdengji1.asp": the registration form of a document from outside; its
 // post is saved by swdengji1.main.
-void swdengji1_page(asp::ScriptingContext& ctx) {
-  auto page = ctx.server().CreateObject<Swdengji1>("deskserver.swdengji1");
-  try {
-    page->main(ctx.conn());
-  } catch (const StepRefused& e) {
-    return refused(ctx, e, "收文登记", "swdengji1.asp");
-  }
-  page->main1();
+void swdengji1_page(asp::ScriptingContext& ctx, Swdengji1& page) {
+  page.main(ctx.conn());
+  page.main1();
   write_picker(ctx);
   auto& r = ctx.response();
   r.Write("<input type='hidden' name='fujiantype'>");
   r.Write("<script language='javascript'>var maxsize=" +
           std::to_string(asp::upload_ceiling(ctx.session(), ctx.config())) + ";" +
           std::string(kPeopleScript) + std::string(kRegisterScript) + "</script>");
-  page->main2();
-}
-
-std::string option_list(std::initializer_list<std::string_view> values, std::string_view chosen) {
-  // The first value is the default when the stored one is none of them.
-  bool known = false;
-  for (std::string_view v : values) known = known || v == chosen;
-  std::string out;
-  bool first = true;
-  for (std::string_view v : values) {
-    const bool selected = known ? v == chosen : first;
-    out += "<option value='" + html(v) + "'" + (selected ? " selected" : "") + ">" + html(v) +
-           "</option>";
-    first = false;
-  }
-  return out;
+  r.Write(host::form_token_field(ctx));
+  page.main2();
 }
 
 // The registration form of a distributed document, below its view.
@@ -154,9 +141,8 @@ void distributed_form(asp::ScriptingContext& ctx, const Item& item, const db::Ro
       "onsubmit='return leaderschosen()'>"
       "<table width='100%' border='0' cellspacing='1' cellpadding='2' bgcolor='990000'>";
   out += row2("收文编号：", field("swid", "", "20", "单击，请输入收文号"), "密　　级：",
-              "<select name='miji'>" + option_list({"普通", "秘密", "绝密"}, doc.text("miji")) +
-                  "</select>&nbsp;缓　　急：<select name='huanji'>" +
-                  option_list({"一般", "紧急", "加急"}, doc.text("huanji")) + "</select>");
+              host::select("miji", host::kMiji, doc.text("miji")) + "&nbsp;缓　　急：" +
+                  host::select("huanji", host::kHuanji, doc.text("huanji")));
   out += row2("来文时间：", field("arrivetime", regional.date(ctx.now()), "20", "来文时间"),
               "成文时间：", field("worktime", worktime, "20", "成文时间"));
   out += row2("来文单位：", field("fromdep", doc.text("writedep"), "20", "单击，请输入来文单位"),
@@ -168,8 +154,8 @@ void distributed_form(asp::ScriptingContext& ctx, const Item& item, const db::Ro
               "<textarea class='body1' name='name_nb' title='单击，请输入拟办意见' "
               "style='width:80%' rows='4'></textarea>",
               "80");
-  out += row1("承 办 人：", field("workpeople", "", "20", "承办人的登录名") +
-                                " <span class='hint'>（登录名，可不填）</span>");
+  out += row1("承 办 人：",
+              user_choice(ctx.conn(), "workpeople") + " <span class='hint'>（可不选）</span>");
   out += row1("批办领导：",
               "<input class='lineinput' type='text' name='username' size='40' "
               "onClick='checkpeople()' style='cursor:pointer'>"
@@ -184,6 +170,7 @@ void distributed_form(asp::ScriptingContext& ctx, const Item& item, const db::Ro
   out += "<input type='hidden' name='flag' value='2'>";
   out += "<input type='hidden' name='flowid' value='" + std::to_string(item.baseid) + "'>";
   out += "<input type='hidden' name='nwid' value='" + std::to_string(item.id) + "'>";
+  out += host::form_token_field(ctx);
   out += "</form></td><td width='200' valign='top'>";
   ctx.response().Write(out);
   write_picker(ctx);
@@ -194,35 +181,23 @@ void distributed_form(asp::ScriptingContext& ctx, const Item& item, const db::Ro
 // "swdengji.asp?flowid=&nwid=": opened from the desk, shows the distributed
 // document with the registration form and makes it the session's outgoing
 // document; the form's post is saved by swdengji.main.
-void swdengji_page(asp::ScriptingContext& ctx) {
+void swdengji_page(asp::ScriptingContext& ctx, Swdengji& page) {
   auto& req = ctx.request();
   if (req.is_post()) {
-    auto page = ctx.server().CreateObject<Swdengji>("deskserver.swdengji");
-    try {
-      page->main(ctx.conn());
-    } catch (const StepRefused& e) {
-      return refused(ctx, e, "收文登记", "right.asp");
-    }
-    return message_page(ctx, 400, "收文登记",
-                        "提交的登记内容不完整，请从待办事宜中重新打开收文登记。", "right.asp");
+    page.main(ctx.conn());
+    throw Error(Errc::bad_request, "提交的登记内容不完整，请从待办事宜中重新打开收文登记。");
   }
 
   const std::int64_t flowid = text::parse_id(req.QueryString("flowid"));
-  Item item;
-  try {
-    if (flowid == 0) throw StepRefused(Errc::bad_request, "没有指明要登记的公文。");
-    item = pending_item_of(ctx.conn(), req.QueryString("nwid"), ctx.session().get("uid"),
-                           find_step(kRegistration)->item.url, flowid);
-  } catch (const StepRefused& e) {
-    return refused(ctx, e, "收文登记", "right.asp");
-  }
+  if (flowid == 0) throw Error(Errc::bad_request, "没有指明要登记的公文。");
+  Item item = work::open_item(ctx.conn(), req.QueryString("nwid"), ctx.session().get("uid"), flowid,
+                              find_step(kRegistration)->item.url);
   std::optional<std::string> view = fawen_view(ctx.conn(), flowid, ctx.regional());
   db::Result doc = ctx.conn().query(
       "SELECT title, wenhao, miji, huanji, keywords, documentname, writedep, writetime "
       "FROM fawen WHERE id = ?",
       {flowid});
-  if (!view || doc.empty())
-    return message_page(ctx, 404, "收文登记", "要登记的公文不存在。", "right.asp");
+  if (!view || doc.empty()) throw Error(Errc::not_found, "要登记的公文不存在。");
   ctx.session().set("fawenid", std::to_string(flowid));
   distributed_form(ctx, item, doc.front(), *view);
 }
@@ -237,29 +212,19 @@ function checkpiban() {
 
 // "piban.asp?flowid=&nwid=": the incoming document, its history and, while
 // the item is pending, the form for the instruction; posted back to itself.
-void piban_page(asp::ScriptingContext& ctx) {
+void piban_page(asp::ScriptingContext& ctx, Piban& page) {
   auto& req = ctx.request();
-  if (req.is_post()) {
-    auto page = ctx.server().CreateObject<Piban>("deskserver.piban");
-    try {
-      page->main(ctx.conn());
-    } catch (const StepRefused& e) {
-      return refused(ctx, e, "收文批办", "right.asp");
-    }
-    return;
-  }
+  if (req.is_post()) return page.main(ctx.conn());
 
   auto& conn = ctx.conn();
   const std::string uid = ctx.session().get("uid");
   const std::int64_t flowid = text::parse_id(req.QueryString("flowid"));
-  std::optional<Item> item = load_item(conn, text::parse_id(req.QueryString("nwid")));
-  if (!item || item->userid != uid)
-    return message_page(ctx, 404, "收文批办", "该待办事项不存在或不属于您。", "right.asp");
-  if (item->url != kInstructionItem.url || item->baseid != flowid)
-    return message_page(ctx, 400, "收文批办",
-                        "待办事项与所办理的收文不符，请从待办事宜中重新打开。", "right.asp");
+  // A done item still shows the document and when it was done.
+  std::optional<Item> item = work::load_item(conn, text::parse_id(req.QueryString("nwid")));
+  if (!item || item->userid != uid || item->url != kInstructionItem.url || item->baseid != flowid)
+    throw Error(Errc::conflict, "该待办事项已经办理，或不是您的待办事项。");
   std::optional<std::string> view = shouwen_view(conn, flowid, ctx.regional(), true);
-  if (!view) return message_page(ctx, 404, "收文批办", "该收文不存在。", "right.asp");
+  if (!view) throw Error(Errc::not_found, "该收文不存在。");
   // The body link ("swload.asp") serves the session's incoming document.
   ctx.session().set("shouwenid", std::to_string(flowid));
 
@@ -289,8 +254,8 @@ void piban_page(asp::ScriptingContext& ctx) {
         "onClick=\"document.location='right.asp'\"></td></tr></table>"
         "<input type='hidden' name='flowid' value='" +
         std::to_string(flowid) + "'><input type='hidden' name='nwid' value='" +
-        std::to_string(item->id) + "'></form><script language='javascript'>" +
-        std::string(kPibanScript) + "</script>";
+        std::to_string(item->id) + "'>" + host::form_token_field(ctx) +
+        "</form><script language='javascript'>" + std::string(kPibanScript) + "</script>";
   }
   out += "</body></html>";
   ctx.response().Write(out);
@@ -299,12 +264,11 @@ void piban_page(asp::ScriptingContext& ctx) {
 }  // namespace
 
 void register_shouwen_pages(asp::Registry& registry) {
-  registry.add_component<Swdengji1>("swdengji1");
-  registry.add_component<Swdengji>("swdengji");
-  registry.add_component<Piban>("piban");
-  registry.add_page({"swdengji1.asp", swdengji1_page, asp::Access::login});
-  registry.add_page({"swdengji.asp", swdengji_page, asp::Access::login});
-  registry.add_page({"piban.asp", piban_page, asp::Access::login});
+  host::add_page<Swdengji1>(registry, "swdengji1", swdengji1_page,
+                            {.title = "收文登记", .once = true});
+  host::add_page<Swdengji>(registry, "swdengji", swdengji_page,
+                           {.title = "收文登记", .once = true});
+  host::add_page<Piban>(registry, "piban", piban_page, {.title = "收文批办", .once = true});
 }
 
 }  // namespace desk::workflow

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/text.h"
+#include "server/host/kit.h"
 #include "server/workflow/flow.h"
 #include "server/workflow/shouwen.h"
 
@@ -30,7 +31,7 @@ constexpr std::string_view kShouwenSeen =
     " AND (s.writeid = ? OR s.id IN (SELECT flowid FROM swflow WHERE handleid = ?))";
 
 bool is_admin(asp::ScriptingContext& ctx) {
-  return ctx.session().get("type") == "admin";
+  return host::current_user(ctx).admin;
 }
 
 // A LIKE pattern that matches `typed` literally anywhere in the text; used
@@ -169,8 +170,7 @@ void flowdetail_page(asp::ScriptingContext& ctx) {
   const std::string uid = ctx.session().get("uid");
   const bool admin = is_admin(ctx);
   const bool outgoing = kind == "fawen";
-  if (!outgoing && kind != "shouwen")
-    return message_page(ctx, 400, "流程跟踪", "没有指明要查看的公文。", "flowlist.asp");
+  if (!outgoing && kind != "shouwen") throw Error(Errc::bad_request, "没有指明要查看的公文。");
 
   db::Params params{id};
   if (!admin) params.insert(params.end(), {uid, uid});
@@ -179,8 +179,7 @@ void flowdetail_page(asp::ScriptingContext& ctx) {
                      std::string(admin ? "" : kFawenSeen)
                : "SELECT s.id FROM shouwen s WHERE s.id = ? AND s.draftime IS NOT NULL" +
                      std::string(admin ? "" : kShouwenSeen);
-  if (conn.query(seen, params).empty())
-    return message_page(ctx, 404, "流程跟踪", "该公文不存在或您无权查看。", "flowlist.asp");
+  if (conn.query(seen, params).empty()) throw Error(Errc::not_found, "该公文不存在或您无权查看。");
 
   const Regional& regional = ctx.regional();
   std::string out = page_head("流程跟踪");
@@ -354,9 +353,9 @@ void findwork_page(asp::ScriptingContext& ctx) {
 }  // namespace
 
 void register_tracking_pages(asp::Registry& registry) {
-  registry.add_page({"flowlist.asp", flowlist_page, asp::Access::login});
-  registry.add_page({"flowdetail.asp", flowdetail_page, asp::Access::login});
-  registry.add_page({"findwork.asp", findwork_page, asp::Access::login});
+  host::add_page(registry, "flowlist.asp", flowlist_page);
+  host::add_page(registry, "flowdetail.asp", flowdetail_page, {.title = "流程跟踪"});
+  host::add_page(registry, "findwork.asp", findwork_page, {.title = "公文查询"});
 }
 
 }  // namespace desk::workflow

@@ -56,11 +56,23 @@ class Browser {
 
   http::Reply get(const std::string& path_and_query);
   // Posts url-encoded fields; values are UTF-8 here and GB18030 on the wire.
+  // Like a form of the site, the post of a browser with a session carries a
+  // fresh once-only form token unless the fields name one ("formtoken", which
+  // may be "" for none).
   http::Reply post(const std::string& path,
                    const std::vector<std::pair<std::string, std::string>>& fields);
-  // Posts raw bytes as the whole body.
+  // Posts raw bytes as the whole body; a fresh form token goes into the query
+  // unless it names one.
   http::Reply post_raw(const std::string& path_and_query, const std::string& bytes,
                        const std::string& content_type = "application/octet-stream");
+  // A once-only form token of this browser's session, as a page hands it out.
+  std::string form_token();
+
+  // The browser's Session, read and written directly.
+  std::string session(const std::string& key) const;
+  void set_session(const std::string& key, const std::string& value);
+  std::vector<std::pair<std::string, std::string>> session_values() const;
+  std::int64_t session_id() const;
   // Logs in through login.asp; true when answered with the redirect to main.asp.
   bool login(const std::string& uid, const std::string& password);
 
@@ -73,6 +85,12 @@ class Browser {
   TestApp& app_;
   std::string token_;
 };
+
+// Posts a form that answers with a redirect (post, redirect, get) and returns
+// the text of the page the redirect leads to; a post answered otherwise fails
+// the calling test and returns the answer's text.
+std::string post_and_follow(Browser& b, const std::string& path,
+                            const std::vector<std::pair<std::string, std::string>>& fields);
 
 // Helpers on replies.
 std::string header(const http::Reply& r, const std::string& name);

@@ -48,25 +48,10 @@ struct DocFixture {
     EXPECT_TRUE(boss.login("boss", "pw"));
     EXPECT_TRUE(zhao.login("zhao", "pw"));
   }
-  void set(const Browser& b, const std::string& key, const std::string& value) {
-    auto data = app.env().sessions.find(b.session_token());
-    ASSERT_TRUE(data);
-    std::lock_guard lock(data->mu);
-    for (auto& [k, v] : data->values)
-      if (text::iequals(k, key)) {
-        v = value;
-        return;
-      }
-    data->values.emplace_back(key, value);
+  void set(Browser& b, const std::string& key, const std::string& value) {
+    b.set_session(key, value);
   }
-  std::string get(const Browser& b, const std::string& key) {
-    auto data = app.env().sessions.find(b.session_token());
-    if (!data) return "";
-    std::lock_guard lock(data->mu);
-    for (auto& [k, v] : data->values)
-      if (text::iequals(k, key)) return v;
-    return "";
-  }
+  std::string get(const Browser& b, const std::string& key) { return b.session(key); }
   std::string count(const std::string& table) {
     return app.db().scalar("SELECT COUNT(*) FROM " + table);
   }
@@ -91,18 +76,22 @@ TEST(TempleSet, LeavesExactlyOneDefaultAndRollsBackAnUnknownId) {
     return f.app.db().scalar("SELECT group_concat(id) FROM temple WHERE fileindex = 1");
   };
 
-  auto r = f.boss.get("templeset.asp?id=7");
+  // A GET changes nothing.
+  EXPECT_EQ(header(f.boss.get("templeset.asp?id=7"), "Location"), "templelist.asp");
+  EXPECT_EQ(defaults(), "3,5");
+
+  auto r = f.boss.post("templeset.asp", {{"id", "7"}});
   EXPECT_EQ(r.status, 302);
   EXPECT_EQ(header(r, "Location"), "templelist.asp");
   EXPECT_EQ(defaults(), "7");
 
   // An unknown id does not clear the current default; neither does a
   // non-number, an ordinary user or an empty id.
-  EXPECT_EQ(f.boss.get("templeset.asp?id=99").status, 404);
-  EXPECT_EQ(f.boss.get("templeset.asp?id=3%20or%201%3D1").status, 400);
-  auto refused = f.zhang.get("templeset.asp?id=3");
+  EXPECT_EQ(f.boss.post("templeset.asp", {{"id", "99"}}).status, 404);
+  EXPECT_EQ(f.boss.post("templeset.asp", {{"id", "3 or 1=1"}}).status, 400);
+  auto refused = f.zhang.post("templeset.asp", {{"id", "3"}});
   EXPECT_EQ(header(refused, "Location"), "powererror.htm");
-  EXPECT_EQ(header(f.boss.get("templeset.asp?id="), "Location"), "templelist.asp");
+  EXPECT_EQ(header(f.boss.post("templeset.asp", {{"id", ""}}), "Location"), "templelist.asp");
   EXPECT_EQ(defaults(), "7");
 }
 
@@ -399,7 +388,7 @@ TEST(Templates, AdministratorUploadsNamesAndEveryoneDownloads) {
   EXPECT_EQ(f.zhang.get("loadtemple.asp?id=1%20or%201=1").status, 400);
   EXPECT_EQ(f.zhang.get("loadtemple.asp?id=77").status, 404);
 
-  f.boss.get("templeset.asp?id=" + id);
+  f.boss.post("templeset.asp", {{"id", id}});
   const std::string list = text_of(f.zhang.get("templelist.asp"));
   EXPECT_NE(list.find("&lt;b&gt;请示&lt;/b&gt;模板"), std::string::npos);
   EXPECT_NE(list.find("<b>默认</b>"), std::string::npos);

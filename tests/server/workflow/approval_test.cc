@@ -86,22 +86,10 @@ struct Road {
   }
 
   void set_session(const std::string& uid, const std::string& key, const std::string& value) {
-    auto data = app.env().sessions.find(as(uid).session_token());
-    ASSERT_TRUE(data);
-    std::lock_guard lock(data->mu);
-    for (auto& [k, v] : data->values)
-      if (text::iequals(k, key)) {
-        v = value;
-        return;
-      }
-    data->values.emplace_back(key, value);
+    as(uid).set_session(key, value);
   }
   std::string session(const std::string& uid, const std::string& key) {
-    auto data = app.env().sessions.find(as(uid).session_token());
-    std::lock_guard lock(data->mu);
-    for (auto& [k, v] : data->values)
-      if (text::iequals(k, key)) return v;
-    return "";
+    return as(uid).session(key);
   }
 
   // What a refused step must leave: every table as it was.

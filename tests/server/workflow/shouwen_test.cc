@@ -35,14 +35,7 @@ struct Office {
     EXPECT_TRUE(wang.login("wang", "pw"));
   }
 
-  std::string session(const Browser& b, const std::string& key) {
-    auto data = app.env().sessions.find(b.session_token());
-    if (!data) return "";
-    std::lock_guard lock(data->mu);
-    for (auto& [k, v] : data->values)
-      if (k == key) return v;
-    return "";
-  }
+  std::string session(const Browser& b, const std::string& key) { return b.session(key); }
   std::string count(const std::string& table) {
     return app.db().scalar("SELECT COUNT(*) FROM " + table);
   }
@@ -330,11 +323,11 @@ TEST(Swdengji, OpeningTheItemShowsTheDocumentAndTheForm) {
   Browser lee(o.app);
   ASSERT_TRUE(lee.login("lee", "pw"));
   r = lee.get(o.link());
-  EXPECT_EQ(r.status, 403);
-  EXPECT_TRUE(has(text_of(r), "不属于您"));
+  EXPECT_EQ(r.status, 409);
+  EXPECT_TRUE(has(text_of(r), "不是您的待办事项"));
   EXPECT_EQ(o.session(lee, "fawenid"), "");
   r = o.wang.get("swdengji.asp?flowid=999&nwid=" + o.nwid);
-  EXPECT_EQ(r.status, 400);
+  EXPECT_EQ(r.status, 409);
   EXPECT_TRUE(has(text_of(r), "不符"));
 }
 
@@ -382,8 +375,8 @@ TEST(Swdengji, CopiesTheBodyClosesTheItemAndGoesBackToTheDesk) {
 
   // Sent twice: nothing more is written.
   r = o.wang.post("swdengji.asp", o.form("lee;", "wu", o.nwid));
-  EXPECT_EQ(r.status, 400);
-  EXPECT_TRUE(has(text_of(r), "没有正在登记的公文"));
+  EXPECT_EQ(r.status, 409);
+  EXPECT_TRUE(has(text_of(r), "已经办理"));
   EXPECT_EQ(o.count("shouwen"), "1");
   EXPECT_EQ(o.count("newwork"), "2");
 }
@@ -413,8 +406,10 @@ TEST(Swdengji, RefusalsWriteNothing) {
   const std::string hegao = o.item_for("wang", o.fawen, "hegao.asp");
   const std::string elsewhere = o.item_for("wang", "777");
 
-  // Never opened: Session fawenid is empty.
-  auto r = o.wang.post("swdengji.asp", o.form("lee;", "", o.nwid));
+  // Never opened, and the form names no document: nothing to register.
+  Fields bare = o.form("lee;", "", "");
+  bare[15].second = "";
+  auto r = o.wang.post("swdengji.asp", bare);
   EXPECT_EQ(r.status, 400);
   EXPECT_TRUE(has(text_of(r), "没有正在登记的公文"));
 
@@ -425,9 +420,9 @@ TEST(Swdengji, RefusalsWriteNothing) {
     std::string message;
   };
   for (const Case& c :
-       {Case{"lee;", other, 403, "不属于您"}, Case{"lee;", done, 409, "已经办理完毕"},
-        Case{"lee;", hegao, 400, "不符"}, Case{"lee;", elsewhere, 400, "不符"},
-        Case{"lee;", "99999", 404, "不存在"}, Case{"lee;", "abc", 400, "编号不正确"},
+       {Case{"lee;", other, 409, "不是您的待办事项"}, Case{"lee;", done, 409, "已经办理"},
+        Case{"lee;", hegao, 409, "不符"}, Case{"lee;", elsewhere, 409, "不符"},
+        Case{"lee;", "99999", 409, "已经办理"}, Case{"lee;", "abc", 400, "编号不正确"},
         Case{"", o.nwid, 400, "请选择批办领导"}, Case{";;", o.nwid, 400, "请选择批办领导"}}) {
     r = o.wang.post("swdengji.asp", o.form(c.leaders, "", c.nwid));
     EXPECT_EQ(r.status, c.status) << c.nwid << c.leaders;
@@ -545,17 +540,17 @@ TEST(Piban, RefusalsWriteNothing) {
   Registered o;
   const std::string lee_item = o.item_of("lee");
   // Someone else's item, an empty instruction, a mismatched document.
-  EXPECT_EQ(o.instruct(o.wang, lee_item, "同意").status, 403);
+  EXPECT_EQ(o.instruct(o.wang, lee_item, "同意").status, 409);
   EXPECT_EQ(o.instruct(o.lee, lee_item, "  ").status, 400);
   EXPECT_EQ(
       o.lee.post("piban.asp", {{"flowid", "999"}, {"nwid", lee_item}, {"remark", "x"}}).status,
-      400);
+      409);
   EXPECT_EQ(o.count("swflow"), "1");
   EXPECT_EQ(o.app.db().scalar("SELECT status FROM newwork WHERE id = ?", {lee_item}), "0");
 
   // Opening another user's item shows a message and leaves the session alone.
   auto r = o.wang.get("piban.asp?flowid=" + o.id + "&nwid=" + lee_item);
-  EXPECT_EQ(r.status, 404);
+  EXPECT_EQ(r.status, 409);
   EXPECT_EQ(o.session(o.wang, "shouwenid"), "");
 }
 

@@ -1,0 +1,130 @@
+#include "server/host/kit.h"
+
+#include "core/text.h"
+#include "server/host/login.h"
+
+namespace desk::host {
+
+using text::html;
+
+User current_user(const asp::Session& s) {
+  User u;
+  u.uid = s.get("uid");
+  u.name = s.get("username");
+  u.dep = s.get("dep");
+  u.admin = s.get("type") == "admin";
+  return u;
+}
+
+void require_admin(asp::ScriptingContext& ctx) {
+  ctx.server().CreateObject<CheckPower>("deskserver.checkpower")->main();
+}
+
+bool is_refusal(Errc code) {
+  switch (code) {
+    case Errc::bad_request:
+    case Errc::forbidden:
+    case Errc::not_found:
+    case Errc::conflict:
+    case Errc::too_large:
+    case Errc::unsupported:
+      return true;
+    default:
+      return false;
+  }
+}
+
+void message_page(asp::ScriptingContext& ctx, int status, std::string_view title,
+                  std::string_view message, bool back) {
+  message_page(ctx.response(), status, title, message, back, {{"right.asp", "返回桌面"}});
+}
+
+void plain_answer(asp::ScriptingContext& ctx, int status, std::string_view text) {
+  auto& r = ctx.response();
+  r.Clear();
+  r.Status = status;
+  r.ContentType = "text/plain";
+  r.Write(text);
+}
+
+std::string select(std::string_view name, std::span<const Option> options,
+                   std::string_view current) {
+  bool any = false;
+  for (const Option& o : options) any = any || o.value == current;
+  std::string out = "<select name='" + html(name) + "'>";
+  bool first = true;
+  for (const Option& o : options) {
+    bool chosen = any ? o.value == current : first;
+    out += "<option value='" + html(o.value) + "'" + (chosen ? " selected" : "") + ">" +
+           html(o.label) + "</option>";
+    first = false;
+  }
+  return out + "</select>";
+}
+
+std::string form_token(asp::ScriptingContext& ctx) {
+  return ctx.session().issue_token();
+}
+
+std::string form_token_field(asp::ScriptingContext& ctx) {
+  return "<input type='hidden' name='" + std::string(kFormTokenField) + "' value='" +
+         html(form_token(ctx)) + "'>";
+}
+
+namespace {
+
+constexpr const char* kResent = "该表单已经提交过了，请勿重复提交。";
+constexpr const char* kBusy = "该表单正在提交，请稍候，不要重复点击。";
+constexpr const char* kStale = "表单已经失效（可能已超时），请重新打开页面后再提交。";
+
+void refuse(asp::ScriptingContext& ctx, const PageOptions& o, int status, std::string_view msg) {
+  if (o.answer == Answer::plain)
+    plain_answer(ctx, status, msg);
+  else
+    message_page(ctx, status, o.title, msg, true);
+}
+
+}  // namespace
+
+void add_page(asp::Registry& r, std::string_view name, Page page, PageOptions options) {
+  asp::PageSpec spec;
+  spec.name = std::string(name);
+  spec.access = options.access;
+  spec.upload = options.upload;
+  spec.pooled = options.pooled;
+  spec.handler = [page = std::move(page), o = options](asp::ScriptingContext& ctx) {
+    std::string token;
+    if (o.once && ctx.request().is_post()) {
+      token = ctx.request().Form(kFormTokenField);
+      if (token.empty()) token = ctx.request().QueryString(kFormTokenField);
+      switch (ctx.session().claim_token(token)) {
+        case asp::Session::Claim::claimed:
+          break;
+        case asp::Session::Claim::spent:
+          return refuse(ctx, o, 409, kResent);
+        case asp::Session::Claim::busy:
+          return refuse(ctx, o, 409, kBusy);
+        case asp::Session::Claim::unknown:
+          return refuse(ctx, o, 400, kStale);
+      }
+    }
+    try {
+      page(ctx);
+    } catch (const asp::ResponseEnd&) {
+      // Response.End after the work is done is a normal end of the page.
+      if (!token.empty()) ctx.session().settle_token(token, true);
+      throw;
+    } catch (const Error& e) {
+      if (!token.empty()) ctx.session().settle_token(token, false);
+      if (!is_refusal(e.code())) throw;
+      return refuse(ctx, o, http_status(e.code()), e.what());
+    } catch (...) {
+      if (!token.empty()) ctx.session().settle_token(token, false);
+      throw;
+    }
+    if (!token.empty()) ctx.session().settle_token(token, true);
+  };
+  r.add_page(std::move(spec));
+}
+
+}  // namespace desk::host
