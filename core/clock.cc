@@ -1,5 +1,6 @@
 #include "core/clock.h"
 
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <utility>
@@ -70,6 +71,18 @@ bool DateTime::parse_iso(std::string_view s, DateTime& out) {
 std::shared_ptr<const Clock> system_clock() {
   static auto clock = std::make_shared<SystemClock>();
   return clock;
+}
+
+std::shared_ptr<const Ticker> steady_ticker() {
+  class Steady : public Ticker {
+   public:
+    std::int64_t now_ms() const override {
+      using namespace std::chrono;
+      return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    }
+  };
+  static auto ticker = std::make_shared<Steady>();
+  return ticker;
 }
 
 static std::string format_with(std::string_view pattern, const DateTime& t) {

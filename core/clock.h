@@ -1,7 +1,9 @@
 // Wall-clock time as the pages see it: local civil time of the server.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -41,6 +43,34 @@ class FixedClock : public Clock {
 
  private:
   DateTime t_;
+};
+
+// Monotonic milliseconds for timing device exchanges; unrelated to the wall
+// clock. Tests drive their own.
+class Ticker {
+ public:
+  virtual ~Ticker() = default;
+  // Milliseconds since an arbitrary start; never goes back.
+  virtual std::int64_t now_ms() const = 0;
+};
+
+std::shared_ptr<const Ticker> steady_ticker();
+
+// A ticker that moves only when told. Thread-safe.
+class ManualTicker : public Ticker {
+ public:
+  std::int64_t now_ms() const override {
+    std::lock_guard<std::mutex> lock(mu_);
+    return t_;
+  }
+  void advance(std::int64_t ms) {
+    std::lock_guard<std::mutex> lock(mu_);
+    t_ += ms;
+  }
+
+ private:
+  mutable std::mutex mu_;
+  std::int64_t t_ = 0;
 };
 
 // How dates and times are written on pages ("regional settings").

@@ -4,6 +4,8 @@
 //   deskhost update-site APPDIR
 //   deskhost serve [--host 127.0.0.1] [--port 8080] [--vdir NAME=APPDIR]...
 //                  [--metabase FILE] [--threads N] [--quiet]
+//   deskhost modem NUMBER TEXT [--app APPDIR] [--device DEV] [--speed BAUD]
+//                  [--framing 8N1] [--centre NUMBER]
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -13,6 +15,7 @@
 #include "core/error.h"
 #include "core/text.h"
 #include "deskhost/appdir.h"
+#include "deskhost/modem.h"
 #include "deskhost/register_all.h"
 #include "platform/asp/site_host.h"
 #include "platform/http/http.h"
@@ -28,13 +31,16 @@ using namespace desk;
 namespace {
 
 int usage() {
-  std::fprintf(stderr,
-               "usage:\n"
-               "  deskhost init APPDIR [--edition office|law] [--admin-password PW] [--demo]\n"
-               "                [--site DIR] [--password-cost interactive|min]\n"
-               "  deskhost update-site APPDIR [--site DIR]\n"
-               "  deskhost serve [--host ADDR] [--port N] [--vdir NAME=APPDIR]... [--metabase FILE]\n"
-               "                 [--threads N] [--quiet]\n");
+  std::fprintf(
+      stderr,
+      "usage:\n"
+      "  deskhost init APPDIR [--edition office|law] [--admin-password PW] [--demo]\n"
+      "                [--site DIR] [--password-cost interactive|min]\n"
+      "  deskhost update-site APPDIR [--site DIR]\n"
+      "  deskhost serve [--host ADDR] [--port N] [--vdir NAME=APPDIR]... [--metabase FILE]\n"
+      "                 [--threads N] [--quiet]\n"
+      "  deskhost modem NUMBER TEXT [--app APPDIR] [--device DEV] [--speed BAUD]\n"
+      "                 [--framing 8N1] [--centre NUMBER]\n");
   return 2;
 }
 
@@ -51,12 +57,18 @@ int cmd_init(int argc, char** argv) {
   opt.site = DESK_SITE_DIR;
   for (int i = 3; i < argc; ++i) {
     std::string a = argv[i];
-    if (a == "--edition") opt.edition = value_of(argc, argv, i);
-    else if (a == "--admin-password") opt.admin_password = value_of(argc, argv, i);
-    else if (a == "--demo") opt.demo = true;
-    else if (a == "--site") opt.site = value_of(argc, argv, i);
-    else if (a == "--password-cost") opt.password_cost = value_of(argc, argv, i);
-    else return usage();
+    if (a == "--edition")
+      opt.edition = value_of(argc, argv, i);
+    else if (a == "--admin-password")
+      opt.admin_password = value_of(argc, argv, i);
+    else if (a == "--demo")
+      opt.demo = true;
+    else if (a == "--site")
+      opt.site = value_of(argc, argv, i);
+    else if (a == "--password-cost")
+      opt.password_cost = value_of(argc, argv, i);
+    else
+      return usage();
   }
   auto r = deskhost::init_appdir(opt);
   std::printf("created application folder %s (%s edition)\n", opt.appdir.string().c_str(),
@@ -70,8 +82,10 @@ int cmd_update_site(int argc, char** argv) {
   if (argc < 3) return usage();
   fs::path site = DESK_SITE_DIR;
   for (int i = 3; i < argc; ++i) {
-    if (std::string(argv[i]) == "--site") site = value_of(argc, argv, i);
-    else return usage();
+    if (std::string(argv[i]) == "--site")
+      site = value_of(argc, argv, i);
+    else
+      return usage();
   }
   deskhost::install_site(site, argv[2]);
   std::printf("site files of %s refreshed\n", argv[2]);
@@ -116,7 +130,8 @@ int cmd_serve(int argc, char** argv) {
     auto listed = asp::load_metabase(metabase);
     dirs.insert(dirs.begin(), listed.begin(), listed.end());
   }
-  if (dirs.empty()) throw Error(Errc::config, "nothing to serve: give --vdir NAME=APPDIR or --metabase FILE");
+  if (dirs.empty())
+    throw Error(Errc::config, "nothing to serve: give --vdir NAME=APPDIR or --metabase FILE");
 
   asp::Registry registry;
   deskhost::register_all(registry);
@@ -135,6 +150,35 @@ int cmd_serve(int argc, char** argv) {
   return 0;
 }
 
+// Sends one text message through the modem and prints the exchange; exits 0
+// when the modem confirmed it.
+int cmd_modem(int argc, char** argv) {
+  if (argc < 4) return usage();
+  deskhost::ModemCheck check;
+  check.number = argv[2];
+  check.text = argv[3];
+  for (int i = 4; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "--app") {
+      check.appdir = value_of(argc, argv, i);
+    } else if (a == "--device") {
+      check.device = value_of(argc, argv, i);
+    } else if (a == "--framing") {
+      check.framing = value_of(argc, argv, i);
+    } else if (a == "--centre") {
+      check.centre = value_of(argc, argv, i);
+    } else if (a == "--speed") {
+      long long v = 0;
+      if (!text::parse_int(value_of(argc, argv, i), v) || v <= 0 || v > 10000000)
+        throw Error(Errc::config, "bad speed");
+      check.speed = static_cast<int>(v);
+    } else {
+      return usage();
+    }
+  }
+  return deskhost::check_modem(check, std::cout).sent() ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -144,6 +188,7 @@ int main(int argc, char** argv) {
     if (cmd == "init") return cmd_init(argc, argv);
     if (cmd == "update-site") return cmd_update_site(argc, argv);
     if (cmd == "serve") return cmd_serve(argc, argv);
+    if (cmd == "modem") return cmd_modem(argc, argv);
   } catch (const Error& e) {
     std::fprintf(stderr, "deskhost: %s\n", e.what());
     return e.code() == Errc::config ? 2 : 1;

@@ -4,6 +4,7 @@
 #include "server/desk/register.h"
 #include "server/files/register.h"
 #include "server/host/register.h"
+#include "server/sms/register.h"
 #include "server/workflow/register.h"
 
 namespace desk::deskhost {
@@ -14,6 +15,7 @@ void register_all(asp::Registry& registry) {
   workflow::register_pages(registry);
   files::register_pages(registry);
   cases::register_pages(registry);
+  sms::register_pages(registry);
 }
 
 }  // namespace desk::deskhost

@@ -45,6 +45,18 @@ AppConfig AppConfig::load(const std::filesystem::path& file) {
       long long v = 0;
       if (!text::parse_int(value, v) || v <= 0) throw Error(Errc::config, "bad upload_limit");
       c.upload_limit = static_cast<std::uint64_t>(v);
+    } else if (key == "sms_device") {
+      c.sms_port.device = value;
+    } else if (key == "sms_speed") {
+      long long v = 0;
+      if (!text::parse_int(value, v) || v <= 0 || v > 10000000 ||
+          !serial::supported_speed(static_cast<int>(v)))
+        throw Error(Errc::config, "sms_speed must be a serial speed such as 19200");
+      c.sms_port.speed = static_cast<int>(v);
+    } else if (key == "sms_framing") {
+      serial::parse_framing(value, c.sms_port);
+    } else if (key == "sms_centre") {
+      c.sms_centre = value;
     } else {
       throw Error(Errc::config, file.string() + ": unknown setting " + key);
     }
@@ -61,7 +73,12 @@ void AppConfig::save(const std::filesystem::path& file) const {
       << "time_format = " << regional.time_pattern << "\n"
       << "database = " << database << "\n"
       << "password_cost = " << password_cost << "\n"
-      << "upload_limit = " << upload_limit << "\n";
+      << "upload_limit = " << upload_limit << "\n"
+      << "# GSM modem for text messages (sms_device empty: none)\n"
+      << "sms_device = " << sms_port.device << "\n"
+      << "sms_speed = " << sms_port.speed << "\n"
+      << "sms_framing = " << serial::framing_text(sms_port) << "\n"
+      << "sms_centre = " << sms_centre << "\n";
   if (!out) throw Error(Errc::io, "cannot write " + file.string());
 }
 

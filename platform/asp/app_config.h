@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/clock.h"
+#include "platform/serial/serial.h"
 
 namespace desk::asp {
 
@@ -19,6 +20,11 @@ struct AppConfig {
   std::string password_cost = "interactive";
   // Upload ceiling in bytes until a session carries MaxSize.
   std::uint64_t upload_limit = 5000000;
+  // The GSM modem for text messages: its serial port ("sms_device", empty
+  // when the server has none; "sms_speed" in baud; "sms_framing" such as 8N1)
+  // and the message centre number that the pages send through ("sms_centre").
+  serial::Settings sms_port;
+  std::string sms_centre;
 
   // Throws Error(config) on an unreadable file or a bad value.
   static AppConfig load(const std::filesystem::path& file);
