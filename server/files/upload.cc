@@ -103,12 +103,15 @@ int open_folder(const fs::path& root, const std::vector<std::string>& folders, U
   }
   for (const std::string& name : folders) {
     int next = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    const int e = errno;
-    ::close(fd);
     if (next < 0) {
-      code = e == ELOOP ? Upload::kPlaceRefused : Upload::kWriteFailed;
+      struct stat st;
+      const bool link =
+          ::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+      code = link ? Upload::kPlaceRefused : Upload::kWriteFailed;
+      ::close(fd);
       return -1;
     }
+    ::close(fd);
     fd = next;
   }
   return fd;
