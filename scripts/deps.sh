@@ -13,6 +13,7 @@ packages=(
   chromium fonts-noto-cjk  # browser tests; the font draws the pages' Chinese text
   python3 make             # node-gyp builds the browser tests' SQLite binding
   python3-pil              # image tooling
+  node-busboy              # reference of the multipart benchmark (bench/run_multipart_bench.sh)
 )
 # A machine may bring its own Node.js with npm; Debian's is installed only
 # when there is none.

@@ -19,8 +19,6 @@ Pairs parse_urlencoded(std::string_view raw) {
   return out;
 }
 
-namespace {
-
 Pairs parse_cookies(std::string_view header) {
   Pairs out;
   for (const auto& part : text::split(header, ';')) {
@@ -34,14 +32,30 @@ Pairs parse_cookies(std::string_view header) {
   return out;
 }
 
-}  // namespace
-
 Request::Request(Init init) : init_(std::move(init)) {
   query_ = parse_urlencoded(init_.query);
   std::string ctype = text::to_lower(header("Content-Type"));
   if (ctype.rfind("application/x-www-form-urlencoded", 0) == 0)
     form_ = parse_urlencoded(init_.body);
+  else if (ctype.rfind("multipart/form-data", 0) == 0)
+    form_pending_ = true;
   cookies_ = parse_cookies(header("Cookie"));
+}
+
+const multipart::Form& Request::multipart() const {
+  if (!multipart_) multipart_ = multipart::parse(init_.body);
+  return *multipart_;
+}
+
+const Pairs& Request::form_items() const {
+  if (form_pending_) {
+    form_pending_ = false;
+    for (const multipart::Part& p : multipart().parts)
+      if (!p.head.is_file)
+        form_.emplace_back(text::decode_ncr(p.head.name),
+                           text::decode_ncr(text::from_gb18030(p.data(init_.body))));
+  }
+  return form_;
 }
 
 std::string Request::lookup(const Pairs& items, std::string_view key) {
@@ -57,7 +71,7 @@ std::string Request::lookup(const Pairs& items, std::string_view key) {
 }
 
 std::string Request::operator()(std::string_view key) const {
-  for (const Pairs* c : {&query_, &form_, &cookies_}) {
+  for (const Pairs* c : {&query_, &form_items(), &cookies_}) {
     for (const auto& [k, v] : *c)
       if (text::iequals(k, key)) return lookup(*c, key);
   }

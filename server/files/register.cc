@@ -2,12 +2,14 @@
 
 #include "server/files/documents.h"
 #include "server/files/mail_pages.h"
+#include "server/files/upload.h"
 
 namespace desk::files {
 
 void register_pages(asp::Registry& registry) {
   register_mail_pages(registry);
   register_document_pages(registry);
+  register_upload(registry);
 }
 
 }  // namespace desk::files

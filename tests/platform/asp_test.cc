@@ -11,6 +11,7 @@
 #include "core/text.h"
 #include "platform/asp/asp.h"
 #include "platform/asp/site_host.h"
+#include "tests/support/multipart_body.h"
 
 namespace desk {
 namespace {
@@ -108,6 +109,25 @@ TEST(Request, FormsFromGbPagesDecodeToUtf8) {
   Request cookies = make_request("", "", "", "name=%D5%C5%CE%B0; bad; theme=blue ");
   EXPECT_EQ(cookies.Cookies("name"), "张伟");
   EXPECT_EQ(cookies.Cookies("theme"), "blue");
+}
+
+TEST(Request, MultipartFieldsAreFormFieldsFilesAreNot) {
+  const std::string token = "7d510000100002";
+  const std::string body = testing::control_body(
+      token, {{"名称", "中文&#8364;"}, {"token", "x"}, {"TOKEN", "y"}}, {{"C:\\a.doc", "DATA"}});
+  Request r = make_request("", body, testing::control_content_type(token));
+  EXPECT_EQ(r.Form("filenum"), "1");
+  EXPECT_EQ(r.Form("名称"), "中文€");
+  EXPECT_EQ(r("token"), "x, y");
+  EXPECT_EQ(r.Form("file1"), "");
+  ASSERT_TRUE(r.multipart().ok());
+  EXPECT_EQ(r.multipart().parts.back().data(r.body()), "DATA");
+
+  // A malformed body gives no field at all.
+  Request cut =
+      make_request("", body.substr(0, body.size() - 4), testing::control_content_type(token));
+  EXPECT_EQ(cut.Form("filenum"), "");
+  EXPECT_EQ(cut.multipart().fault, multipart::Fault::truncated);
 }
 
 TEST(Request, ServerVariables) {
