@@ -13,5 +13,12 @@ if [ -n "${DESK_BUILD_TYPE:-}" ]; then
 elif [ ! -f "$build_dir/CMakeCache.txt" ]; then
   args+=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
 fi
+# Several checkouts of the tree (git worktrees) share one compiler cache when
+# ccache is installed: paths under the checkouts' parent are hashed relative
+# to the build folder.
+if command -v ccache >/dev/null 2>&1; then
+  args+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+  export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$(cd .. && pwd)}" CCACHE_NOHASHDIR=1
+fi
 cmake "${args[@]}" >/dev/null
 ninja -C "$build_dir" "$@"
