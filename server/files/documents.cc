@@ -54,11 +54,16 @@ std::string read_upload(asp::Request& req, const asp::Session& session,
                         const asp::AppConfig& config) {
   const std::size_t n = req.TotalBytes();
   if (n > asp::upload_ceiling(session, config))
-    throw Error(Errc::too_large, "upload of " + std::to_string(n) + " bytes over the ceiling");
+    throw Error(Errc::too_large, "文件超过了允许的大小。");
   return req.BinaryRead(n);
 }
 
 }  // namespace
+
+std::optional<std::int64_t> linked_document(asp::ScriptingContext& ctx, std::string_view key) {
+  const std::string given = ctx.request().QueryString("flowid");
+  return whole_number(given.empty() ? ctx.session().get(key) : given);
+}
 
 bool may_read_fawen(db::Connection& conn, std::int64_t fawen_id, const asp::Session& session) {
   if (is_admin(session)) return true;
@@ -115,21 +120,20 @@ std::string attachment_disposition(std::string_view name, std::string_view fallb
 
 void LoadTemple::main(db::Connection& conn) {
   std::optional<std::int64_t> id = whole_number(request()("id"));
-  if (!id) throw Error(Errc::bad_request, "template id is not a number");
+  if (!id) throw Error(Errc::bad_request, "模板编号不正确。");
   db::Result rows = conn.query("SELECT filedata, filename FROM temple WHERE id = ?", {*id});
-  if (rows.empty()) throw Error(Errc::not_found, "no template " + std::to_string(*id));
+  if (rows.empty()) throw Error(Errc::not_found, "该模板不存在。");
   send_file(response(), rows.front()["filedata"].bytes(), "attachment;filename=temp.doc",
             kDownloadType, true);
   ctx().close_connection();
 }
 
 void LoadHg::main(db::Connection& conn) {
-  std::optional<std::int64_t> id = whole_number(session().get("fawenid"));
+  std::optional<std::int64_t> id = linked_document(ctx(), "fawenid");
   db::Result rows;
   if (id) rows = conn.query("SELECT filedata, documentname FROM fawen WHERE id = ?", {*id});
-  if (rows.empty()) throw Error(Errc::not_found, "no outgoing document in the session");
-  if (!may_read_fawen(conn, *id, session()))
-    throw Error(Errc::forbidden, "outgoing document " + std::to_string(*id) + " is not the user's");
+  if (rows.empty()) throw Error(Errc::not_found, "所要下载的公文不存在。");
+  if (!may_read_fawen(conn, *id, session())) throw Error(Errc::forbidden, "您无权查看该公文。");
   const db::Row& row = rows.front();
   send_file(response(), row["filedata"].bytes(),
             attachment_disposition(row.text("documentname"), "document.doc"), kDownloadType, true);
@@ -146,7 +150,7 @@ std::pair<std::int64_t, db::Row> session_row_or_error_page(asp::ScriptingContext
                                                            std::string_view key,
                                                            std::string_view sql,
                                                            std::string_view needed) {
-  std::optional<std::int64_t> id = whole_number(ctx.session().get(key));
+  std::optional<std::int64_t> id = linked_document(ctx, key);
   std::optional<db::Row> row;
   try {
     if (id) {
@@ -170,8 +174,7 @@ void LoadPso::main(db::Connection& conn) {
   auto [id, row] = session_row_or_error_page(
       ctx(), conn, "fawenid", "SELECT psodata, psotype, fujianname FROM fawen WHERE id = ?",
       "psodata");
-  if (!may_read_fawen(conn, id, session()))
-    throw Error(Errc::forbidden, "outgoing document " + std::to_string(id) + " is not the user's");
+  if (!may_read_fawen(conn, id, session())) throw Error(Errc::forbidden, "您无权查看该公文。");
   send_file(response(), row["psodata"].bytes(),
             attachment_disposition(row.text("fujianname"), "attachment"), kDownloadType, true);
   ctx().close_connection();
@@ -181,8 +184,7 @@ void SwLoad::main(db::Connection& conn) {
   auto [id, row] = session_row_or_error_page(
       ctx(), conn, "shouwenid",
       "SELECT 1 AS found, filedata, filetype, documentname FROM shouwen WHERE id = ?", "found");
-  if (!may_read_shouwen(conn, id, session()))
-    throw Error(Errc::forbidden, "incoming document " + std::to_string(id) + " is not the user's");
+  if (!may_read_shouwen(conn, id, session())) throw Error(Errc::forbidden, "您无权查看该收文。");
   send_file(response(), row["filedata"].bytes(),
             attachment_disposition(row.text("documentname"), "document.doc"), kDownloadType, true);
   ctx().close_connection();
@@ -192,7 +194,7 @@ void LoadSignature::main(db::Connection& conn) {
   db::Result rows = conn.query(
       "SELECT signature FROM userlist WHERE uid = ? AND signature IS NOT NULL ORDER BY id LIMIT 1",
       {session().get("uid")});
-  if (rows.empty()) throw Error(Errc::not_found, "the user has no signature picture");
+  if (rows.empty()) throw Error(Errc::not_found, "您还没有上传签名图片。");
   send_file(response(), rows.front()["signature"].bytes(), "attachment;filename=signature.jpg",
             kDownloadType, true);
   ctx().close_connection();
@@ -201,29 +203,39 @@ void LoadSignature::main(db::Connection& conn) {
 namespace {
 
 // The signature picture of the user row a request `id` names; nullopt when
-// `id` is empty. Error(bad_request) for a non-number, Error(not_found) when
-// the row or its picture is missing.
-std::optional<std::string> signature_by_row(db::Connection& conn, const std::string& given) {
+// `id` is empty. A signature is read only by its owner and administrators:
+// anyone else could forge the owner's stamp with it. Error(bad_request) for
+// a non-number, Error(forbidden) for another user's picture,
+// Error(not_found) when the row or its picture is missing.
+std::optional<std::string> signature_by_row(db::Connection& conn, const std::string& given,
+                                            const asp::Session& session) {
   if (given.empty()) return std::nullopt;
   std::optional<std::int64_t> id = whole_number(given);
-  if (!id) throw Error(Errc::bad_request, "user row id is not a number");
-  db::Result rows =
-      conn.query("SELECT signature FROM userlist WHERE id = ? AND signature IS NOT NULL", {*id});
-  if (rows.empty()) throw Error(Errc::not_found, "no signature picture for row " + given);
+  if (!id) throw Error(Errc::bad_request, "用户编号不正确。");
+  db::Result rows = conn.query(
+      "SELECT uid, signature FROM userlist WHERE id = ? AND signature IS NOT NULL", {*id});
+  if (rows.empty()) throw Error(Errc::not_found, "该用户没有签名图片。");
+  if (!is_admin(session) && rows.front().text("uid") != session.get("uid"))
+    throw Error(Errc::forbidden, "只有本人和系统管理员可以查看签名图片。");
   return rows.front()["signature"].bytes();
+}
+
+// JPEG files begin with a start-of-image marker followed by another marker.
+bool is_jpeg(std::string_view bytes) {
+  return bytes.size() >= 3 && bytes.substr(0, 3) == std::string_view("\xFF\xD8\xFF", 3);
 }
 
 }  // namespace
 
 void ShowBig::main(db::Connection& conn) {
-  std::optional<std::string> picture = signature_by_row(conn, request()("id"));
+  std::optional<std::string> picture = signature_by_row(conn, request()("id"), session());
   if (!picture) return;
   send_file(response(), *picture, "attachment;filename=sign.jpg", "image/JPEG", true);
   ctx().close_connection();
 }
 
 void ShowSign::main(db::Connection& conn) {
-  std::optional<std::string> picture = signature_by_row(conn, request()("id"));
+  std::optional<std::string> picture = signature_by_row(conn, request()("id"), session());
   if (!picture) return;
   // The bytes go out under a page type; as a page they get a unique origin
   // and may neither run script nor load anything.
@@ -260,12 +272,14 @@ void UpSign::main(db::Connection& conn) {
   std::string body = read_upload(request(), session(), ctx().config());
   if (!body.empty()) {
     const std::string owner = session().get("signid");
-    if (owner.empty()) throw Error(Errc::not_found, "no signature owner in the session");
+    if (owner.empty()) throw Error(Errc::not_found, "请从个人签名页面上传签名图片。");
     if (owner != session().get("uid") && !is_admin(session()))
-      throw Error(Errc::forbidden, "only an administrator sets another user's signature");
+      throw Error(Errc::forbidden, "只有系统管理员可以设置其他用户的签名图片。");
+    // The page asks for a JPEG; the name a browser gives proves nothing.
+    if (!is_jpeg(body)) throw Error(Errc::bad_request, "签名图片必须是 JPEG 格式的图片。");
     db::ExecResult done = conn.exec("UPDATE userlist SET signature = ? WHERE uid = ?",
                                     {db::Blob{std::move(body)}, owner});
-    if (done.changes == 0) throw Error(Errc::not_found, "no user " + owner);
+    if (done.changes == 0) throw Error(Errc::not_found, "没有这个用户：" + owner);
   }
   ctx().close_connection();
 }
@@ -276,11 +290,11 @@ void SaveTemple::main(db::Connection& conn) {
   const std::string title = request()("title");
   if (title.empty()) return;
   std::optional<std::int64_t> id = whole_number(session().get("templeid"));
-  if (!id) throw Error(Errc::not_found, "no template in the session");
+  if (!id) throw Error(Errc::not_found, "请先上传模板文件。");
   db::ExecResult done =
       conn.exec("UPDATE temple SET wtime = ?, ipaddress = ?, filename = ?, userid = ? WHERE id = ?",
                 {now().iso(), remote_addr(), title, session().get("uid"), *id});
-  if (done.changes == 0) throw Error(Errc::not_found, "no template " + std::to_string(*id));
+  if (done.changes == 0) throw Error(Errc::not_found, "该模板不存在。");
   ctx().close_connection();
   response().Redirect("templelist.asp");
   response().End();
@@ -290,12 +304,12 @@ void TempleSet::main(db::Connection& conn) {
   const std::string given = request()("id");
   if (given.empty()) return;
   std::optional<std::int64_t> id = whole_number(given);
-  if (!id) throw Error(Errc::bad_request, "template id is not a number");
+  if (!id) throw Error(Errc::bad_request, "模板编号不正确。");
   {
     db::Transaction tx(conn);
     conn.exec("UPDATE temple SET fileindex = 0 WHERE fileindex <> 0");
     if (conn.exec("UPDATE temple SET fileindex = 1 WHERE id = ?", {*id}).changes == 0)
-      throw Error(Errc::not_found, "no template " + given);
+      throw Error(Errc::not_found, "该模板不存在。");
     tx.commit();
   }
   ctx().close_connection();

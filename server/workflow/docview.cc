@@ -34,12 +34,14 @@ std::optional<std::string> fawen_view(db::Connection& conn, std::int64_t id,
   std::string body = "（无正文）";
   if (d.integer("hasbody") != 0) {
     std::string name = d.text("documentname").empty() ? "下载正文" : d.text("documentname");
-    body = "<a href='loadhg.asp' class='aapply' target='_blank'>" + html(name) + "</a>";
+    body = "<a href='loadhg.asp?flowid=" + std::to_string(id) +
+           "' class='aapply' target='_blank'>" + html(name) + "</a>";
   }
   std::string attachment = "（无附件）";
   if (d.integer("hasattachment") != 0) {
     std::string name = d.text("fujianname").empty() ? "下载附件" : d.text("fujianname");
-    attachment = "<a href='loadpso.asp' class='aapply' target='_blank'>" + html(name) + "</a>";
+    attachment = "<a href='loadpso.asp?flowid=" + std::to_string(id) +
+                 "' class='aapply' target='_blank'>" + html(name) + "</a>";
   }
   std::string state = d.text("status") == "1"
                           ? "已分发（" + html(regional.shown(d.text("donetime"))) + "）"

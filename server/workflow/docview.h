@@ -17,8 +17,9 @@ namespace desk::workflow {
 // name_qf) written as stored, since those columns hold only blocks built by
 // opinion_block, and the links "loadhg.asp" (body) and "loadpso.asp"
 // (attachment, only when one is stored). Dates are written with `regional`.
-// nullopt when no such row exists. The download links serve the document
-// named by Session `fawenid`: a page sets it to `id` before showing the view.
+// nullopt when no such row exists. The download links name the document
+// ("loadhg.asp?flowid=" + id), so two pages open in two tabs each fetch
+// their own.
 std::optional<std::string> fawen_view(db::Connection& conn, std::int64_t id,
                                       const Regional& regional);
 

@@ -329,7 +329,8 @@ std::optional<std::string> shouwen_view(db::Connection& conn, std::int64_t id,
     std::string name = d.text("documentname");
     if (name.empty()) name = "下载正文";
     body = with_body_link
-               ? "<a href='swload.asp' class='aapply' target='_blank'>" + html(name) + "</a>"
+               ? "<a href='swload.asp?flowid=" + std::to_string(id) +
+                     "' class='aapply' target='_blank'>" + html(name) + "</a>"
                : html(name);
   }
 

@@ -225,7 +225,8 @@ void piban_page(asp::ScriptingContext& ctx, Piban& page) {
     throw Error(Errc::conflict, "该待办事项已经办理，或不是您的待办事项。");
   std::optional<std::string> view = shouwen_view(conn, flowid, ctx.regional(), true);
   if (!view) throw Error(Errc::not_found, "该收文不存在。");
-  // The body link ("swload.asp") serves the session's incoming document.
+  // Older body links ("swload.asp" without an id) serve the session's
+  // incoming document.
   ctx.session().set("shouwenid", std::to_string(flowid));
 
   std::string out = page_head("收文批办");

@@ -288,20 +288,28 @@ TEST(DocumentGuard, IncomingBodiesAndMissingRecords) {
   EXPECT_EQ(header(f.boss.get("loadpso.asp"), "Location"), "error.asp");
 }
 
+// A JPEG file's first bytes, then `rest`.
+std::string jpeg(const std::string& rest) {
+  return "\xFF\xD8\xFF\xE0" + rest;
+}
+
 TEST(Signature, UploadReplacesThePictureOfTheChosenUserOnly) {
   DocFixture f;
   auto page = f.zhang.get("mysign.asp");
   EXPECT_EQ(page.status, 200);
   EXPECT_NE(text_of(page).find("尚未上传签名图片"), std::string::npos);
   EXPECT_EQ(f.get(f.zhang, "signid"), "zhang");
-  EXPECT_EQ(f.zhang.post_raw("upsign.asp", "OLD-PICTURE").status, 200);
-  EXPECT_EQ(f.zhang.post_raw("upsign.asp", "NEW").status, 200);
-  EXPECT_EQ(f.signature("zhang"), "NEW");
+  EXPECT_EQ(f.zhang.post_raw("upsign.asp", jpeg("OLD-PICTURE")).status, 200);
+  EXPECT_EQ(f.zhang.post_raw("upsign.asp", jpeg("NEW")).status, 200);
+  EXPECT_EQ(f.signature("zhang"), jpeg("NEW"));
   EXPECT_EQ(f.zhang.post_raw("upsign.asp", "").status, 200);
-  EXPECT_EQ(f.signature("zhang"), "NEW");
+  EXPECT_EQ(f.signature("zhang"), jpeg("NEW"));
+  // The page asks for a JPEG: other pictures are refused by their bytes.
+  EXPECT_EQ(f.zhang.post_raw("upsign.asp", "\x89PNG\r\n\x1a\nIHDR").status, 400);
+  EXPECT_EQ(f.signature("zhang"), jpeg("NEW"));
 
   auto own = f.zhang.get("loadsignature.asp");
-  EXPECT_EQ(own.body, "NEW");
+  EXPECT_EQ(own.body, jpeg("NEW"));
   EXPECT_EQ(header(own, "Content-Disposition"), "attachment;filename=signature.jpg");
   EXPECT_EQ(f.li.get("loadsignature.asp").status, 404);
 
@@ -309,7 +317,7 @@ TEST(Signature, UploadReplacesThePictureOfTheChosenUserOnly) {
   f.zhang.get("mysign.asp?id=" + std::to_string(f.li_row));
   EXPECT_EQ(f.get(f.zhang, "signid"), "zhang");
   f.set(f.zhang, "signid", "li");
-  EXPECT_EQ(f.zhang.post_raw("upsign.asp", "FORGED").status, 403);
+  EXPECT_EQ(f.zhang.post_raw("upsign.asp", jpeg("FORGED")).status, 403);
   EXPECT_EQ(f.signature("li"), "");
 
   // An administrator picks li; a page left open for li after picking
@@ -317,11 +325,11 @@ TEST(Signature, UploadReplacesThePictureOfTheChosenUserOnly) {
   const std::string li = std::to_string(f.li_row);
   EXPECT_NE(text_of(f.boss.get("mysign.asp?id=" + li)).find("李四 (li)"), std::string::npos);
   EXPECT_EQ(f.get(f.boss, "signid"), "li");
-  EXPECT_EQ(f.boss.post_raw("upsign.asp?id=" + li, "LI").status, 200);
-  EXPECT_EQ(f.signature("li"), "LI");
+  EXPECT_EQ(f.boss.post_raw("upsign.asp?id=" + li, jpeg("LI")).status, 200);
+  EXPECT_EQ(f.signature("li"), jpeg("LI"));
   f.boss.get("mysign.asp");
-  EXPECT_EQ(f.boss.post_raw("upsign.asp?id=" + li, "STALE").status, 409);
-  EXPECT_EQ(f.signature("li"), "LI");
+  EXPECT_EQ(f.boss.post_raw("upsign.asp?id=" + li, jpeg("STALE")).status, 409);
+  EXPECT_EQ(f.signature("li"), jpeg("LI"));
   EXPECT_EQ(f.signature("boss"), "");
 }
 
@@ -335,13 +343,21 @@ TEST(Signature, ShowBigAndShowSign) {
     EXPECT_TRUE(r.body.empty()) << page;
     EXPECT_EQ(header(r, "Content-Disposition"), "");
   }
-  auto big = f.zhao.get("showbig.asp?id=" + li);
+  // Only the owner and administrators read a signature: with it anyone could
+  // stamp the owner's name on a document.
+  for (const char* page : {"showbig.asp?id=", "showsign.asp?id="}) {
+    auto r = f.zhao.get(page + li);
+    EXPECT_EQ(r.status, 403) << page;
+    EXPECT_EQ(r.body.find("JPEGDATA"), std::string::npos) << page;
+    EXPECT_EQ(f.boss.get(page + li).status, 200) << page;
+  }
+  auto big = f.li.get("showbig.asp?id=" + li);
   EXPECT_EQ(big.body, "JPEGDATA");
   EXPECT_EQ(header(big, "Content-Type"), "image/JPEG");
   EXPECT_EQ(header(big, "Content-Disposition"), "attachment;filename=sign.jpg");
   EXPECT_EQ(header(big, "Content-Length"), "8");
 
-  auto sign = f.zhao.get("showsign.asp?id=" + li);
+  auto sign = f.li.get("showsign.asp?id=" + li);
   EXPECT_EQ(sign.body, "JPEGDATA");
   EXPECT_EQ(header(sign, "Content-Type").rfind("text/html", 0), 0u);
   EXPECT_EQ(header(sign, "Content-Length"), "");

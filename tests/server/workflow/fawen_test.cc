@@ -476,9 +476,11 @@ TEST(DocumentView, FieldsEscapedOpinionsAsStoredAndDownloadLinks) {
   app.db().exec("UPDATE fawen SET filedata = ?, psodata = ?, fujianname = '名单.xls' WHERE id = ?",
                 {db::Blob{"D"}, db::Blob{"P"}, id});
   v = *workflow::fawen_view(app.db(), id, Regional{});
-  EXPECT_NE(v.find("<a href='loadhg.asp' class='aapply' target='_blank'>报告.doc</a>"),
+  EXPECT_NE(v.find("<a href='loadhg.asp?flowid=" + std::to_string(id) +
+                     "' class='aapply' target='_blank'>报告.doc</a>"),
             std::string::npos);
-  EXPECT_NE(v.find("<a href='loadpso.asp' class='aapply' target='_blank'>名单.xls</a>"),
+  EXPECT_NE(v.find("<a href='loadpso.asp?flowid=" + std::to_string(id) +
+                     "' class='aapply' target='_blank'>名单.xls</a>"),
             std::string::npos);
   EXPECT_FALSE(workflow::fawen_view(app.db(), id + 1, Regional{}));
 }

@@ -485,7 +485,7 @@ TEST(Piban, PassesAlongTheChainAndEndsWithTheLastLeader) {
   std::string t = text_of(r);
   EXPECT_EQ(o.session(o.lee, "shouwenid"), o.id);
   EXPECT_TRUE(has(t, "关于预算的通知"));
-  EXPECT_TRUE(has(t, "<a href='swload.asp'"));
+  EXPECT_TRUE(has(t, "<a href='swload.asp?flowid=" + o.id + "'"));
   EXPECT_TRUE(has(t, "请李局长阅示"));  // the proposed handling in the history
   EXPECT_TRUE(has(t, "提交后转交：吴领导"));
   EXPECT_TRUE(has(t, "name='remark'"));
