@@ -196,6 +196,13 @@ std::string Document::save() {
   return out;
 }
 
+std::string Document::snapshot() {
+  bool was = modified_;
+  std::string out = save();
+  modified_ = was;
+  return out;
+}
+
 void Document::save(const std::filesystem::path& file) {
   std::string bytes = save();
   std::string tmp = (file.parent_path() / ("." + file.filename().string() + ".XXXXXX")).string();
@@ -903,7 +910,10 @@ void Document::add_page_number(std::size_t section, int alignment, bool first_pa
   auto add = [&](const std::string& part_name) {
     XmlPart& x = xml(part_name);
     std::string p = w(x);
-    auto para = x.root().append_child((p + "p").c_str());
+    // A header made empty a moment ago takes the number in its one paragraph.
+    auto only = x.root().first_child();
+    bool empty = only && is(only, p, "p") && !only.first_child() && !only.next_sibling();
+    auto para = empty ? only : x.root().append_child((p + "p").c_str());
     para.append_child((p + "pPr").c_str())
         .append_child((p + "jc").c_str())
         .append_attribute((p + "val").c_str()) = jc;

@@ -68,6 +68,8 @@ class Document {
   // renamed over it, so a failed save leaves the old file whole.
   void save(const std::filesystem::path& file);
   bool modified() const { return modified_; }
+  // The package with every change, leaving modified() as it is.
+  std::string snapshot();
 
   const std::string& main_part() const { return main_; }
   std::vector<std::string> part_names() const;
