@@ -8,6 +8,10 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/docx_fixtures.h"
+#include "web/docx_word.h"
+#include "web/office.h"
+#include "web/pane.h"
 #include "web/platform.h"
 #include "web/word.h"
 
@@ -101,6 +105,24 @@ class FakeWindow final : public web::ActiveWindow {
  public:
   web::WindowHandle active() const override { return handle; }
   web::WindowHandle handle = 7;
+};
+
+// A control over the real word processor and pane, on a fake clock, with
+// its drives and work folder in a scratch folder.
+struct LiveControl {
+  explicit LiveControl(docx::PdfOptions pdf = {})
+      : word(std::make_shared<web::DocxWord>(web::DocxWordOptions{
+            paths.work(), pdf, {}, [] { return std::string("2024-05-06T07:08:09Z"); }})) {}
+  ScratchDir dir;
+  web::PathMap paths{dir / "drives", dir / "work"};
+  FakeClock clock;
+  web::MessageLoop loop{clock};
+  RecordingMessages messages;
+  web::FocusedWindow focus;
+  web::HttpClient http;
+  std::shared_ptr<web::DocxWord> word;
+  web::FetchingPane pane{loop, *word, paths, http, messages};
+  web::office control{{pane, word, messages, loop, focus, paths}};
 };
 
 }  // namespace desk::testing

@@ -1,6 +1,7 @@
 #include "web/docx/document.h"
 
 #include <openssl/rand.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -211,6 +212,9 @@ void Document::save(const std::filesystem::path& file) {
     modified_ = true;
     throw Error(Errc::io, "cannot write " + file.string() + ": " + std::strerror(errno));
   }
+  // The new file keeps the permissions of the one it replaces.
+  struct stat st;
+  ::fchmod(fd, ::stat(file.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644);
   std::size_t done = 0;
   while (done < bytes.size()) {
     ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
