@@ -94,6 +94,42 @@ TEST(DocxPackage, RefusesHostileAndBrokenInput) {
   EXPECT_NO_THROW(Document::open(valid));
 }
 
+// The fuzz target's kept corpus: each hostile file is refused for its reason.
+TEST(DocxPackage, KeptFuzzCorpusIsRefusedForTheRightReason) {
+  struct Case {
+    const char* file;
+    const char* refusal;  // "" when the file opens
+  } cases[] = {
+      {"minimal.docx", ""},
+      {"full.docx", ""},
+      {"wide-xml.docx", ""},
+      {"dotdot-target.docx", ""},  // the relationship leading outside is not followed
+      {"zip-bomb-ratio.docx", "is a zip bomb"},
+      {"zip-bomb-lying-size.docx", "inflates beyond its declared 300 bytes"},
+      {"dotdot-entry.docx", "\"..\" in path"},
+      {"absolute-entry.docx", "absolute path"},
+      {"deep-xml.docx", "nests deeper than 256 elements"},
+      {"entity-expansion.docx", "DTDs and entity declarations are refused"},
+      {"truncated-half.docx", "not a zip package"},
+      {"truncated-directory.docx", "not a zip package"},
+      {"not-a-zip.docx", "not a zip package"},
+  };
+  for (const auto& c : cases) {
+    std::string refusal;
+    try {
+      auto d = Document::load(std::filesystem::path(DESK_FUZZ_CORPUS) / "docx" / c.file);
+      d.text(d.main_part());
+      EXPECT_EQ(d.track_revisions(), std::string(c.file) == "full.docx") << c.file;
+    } catch (const Error& e) {
+      refusal = e.what();
+    }
+    if (*c.refusal)
+      EXPECT_NE(refusal.find(c.refusal), std::string::npos) << c.file << ": " << refusal;
+    else
+      EXPECT_EQ(refusal, "") << c.file;
+  }
+}
+
 TEST(DocxPackage, KeepsUnknownPartsAndPreservedTextByteForByte) {
   DocxParts parts;
   parts.body =

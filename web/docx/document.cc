@@ -552,7 +552,7 @@ void Document::unprotect(std::string_view password) {
     std::string_view spin_text = get("cryptSpinCount", "spinCount");
     std::uint32_t spin = 0;
     auto [ptr, ec] = std::from_chars(spin_text.data(), spin_text.data() + spin_text.size(), spin);
-    if (ec != std::errc() || spin > 10'000'000)
+    if (ec != std::errc() || spin > 1'000'000)
       throw Error(Errc::unsupported,
                   "cannot check the password: bad spin count \"" + std::string(spin_text) + "\"");
     std::string salt = base64_decode(get("salt", "saltValue"));
