@@ -39,7 +39,8 @@ std::string zip_entries(const Entries& entries) {
   std::string out;
   char buf[65536];
   zip_int64_t n;
-  while ((n = zip_source_read(src, buf, sizeof buf)) > 0) out.append(buf, static_cast<std::size_t>(n));
+  while ((n = zip_source_read(src, buf, sizeof buf)) > 0)
+    out.append(buf, static_cast<std::size_t>(n));
   zip_source_close(src);
   zip_source_free(src);
   return out;
@@ -49,8 +50,9 @@ std::string fifty_pages() {
   const char* ns =
       "xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\" "
       "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\"";
-  const char* words[] = {"关于", "加强", "办公", "自动化", "系统", "管理", "的", "通知", "office",
-                         "document", "workflow", "approval", "各部门", "请", "认真", "执行"};
+  const char* words[] = {"关于",   "加强", "办公",   "自动化",   "系统",     "管理",
+                         "的",     "通知", "office", "document", "workflow", "approval",
+                         "各部门", "请",   "认真",   "执行"};
   std::mt19937 rng(42);
   std::string body;
   for (int p = 0; p < 900; ++p) {
@@ -59,7 +61,8 @@ std::string fifty_pages() {
       for (int r = 0; r < 4; ++r) {
         body += "<w:tr>";
         for (int c = 0; c < 3; ++c)
-          body += "<w:tc><w:p><w:r><w:t>" + std::string(words[rng() % 16]) + "</w:t></w:r></w:p></w:tc>";
+          body += "<w:tc><w:p><w:r><w:t>" + std::string(words[rng() % 16]) +
+                  "</w:t></w:r></w:p></w:tc>";
         body += "</w:tr>";
       }
       body += "</w:tbl>";
@@ -78,7 +81,8 @@ std::string fifty_pages() {
   for (int i = 0; i < 150; ++i)
     styles += "<w:style w:type=\"paragraph\" w:styleId=\"s" + std::to_string(i) +
               "\"><w:name w:val=\"Style " + std::to_string(i) +
-              "\"/><w:pPr><w:spacing w:line=\"360\"/></w:pPr><w:rPr><w:sz w:val=\"24\"/></w:rPr></w:style>";
+              "\"/><w:pPr><w:spacing w:line=\"360\"/></w:pPr><w:rPr><w:sz "
+              "w:val=\"24\"/></w:rPr></w:style>";
   styles += "</w:styles>";
   std::string picture(300 * 1024, '\0');
   for (auto& c : picture) c = static_cast<char>(rng());
@@ -88,7 +92,8 @@ std::string fifty_pages() {
       {"[Content_Types].xml",
        "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Types "
        "xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\"><Default "
-       "Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+       "Extension=\"rels\" "
+       "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
        "<Default Extension=\"xml\" ContentType=\"application/xml\"/><Default Extension=\"png\" "
        "ContentType=\"image/png\"/><Override PartName=\"/word/document.xml\" ContentType=\"" +
            ct + "document.main+xml\"/><Override PartName=\"/word/styles.xml\" ContentType=\"" + ct +
@@ -98,10 +103,11 @@ std::string fifty_pages() {
        "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
        "<Relationship Id=\"rId1\" Type=\"" +
            rel + "officeDocument\" Target=\"word/document.xml\"/></Relationships>"},
-      {"word/document.xml", std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?><w:document ") +
-                                ns + "><w:body>" + body +
-                                "<w:sectPr><w:headerReference w:type=\"default\" r:id=\"rId2\"/>"
-                                "<w:pgSz w:w=\"11906\" w:h=\"16838\"/></w:sectPr></w:body></w:document>"},
+      {"word/document.xml",
+       std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?><w:document ") + ns + "><w:body>" +
+           body +
+           "<w:sectPr><w:headerReference w:type=\"default\" r:id=\"rId2\"/>"
+           "<w:pgSz w:w=\"11906\" w:h=\"16838\"/></w:sectPr></w:body></w:document>"},
       {"word/_rels/document.xml.rels",
        "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
        "<Relationship Id=\"rId1\" Type=\"" +
@@ -109,7 +115,8 @@ std::string fifty_pages() {
            "header\" Target=\"header1.xml\"/><Relationship Id=\"rId3\" Type=\"" + rel +
            "image\" Target=\"media/image1.png\"/></Relationships>"},
       {"word/styles.xml", styles},
-      {"word/header1.xml", std::string("<w:hdr ") + ns + "><w:p><w:r><w:t>办公室</w:t></w:r></w:p></w:hdr>"},
+      {"word/header1.xml",
+       std::string("<w:hdr ") + ns + "><w:p><w:r><w:t>办公室</w:t></w:r></w:p></w:hdr>"},
       {"word/media/image1.png", picture},
   };
   return zip_entries(e);
@@ -127,13 +134,15 @@ void unzip_zip(const std::filesystem::path& in, const std::filesystem::path& out
     zip_stat_index(za, static_cast<zip_uint64_t>(i), 0, &st);
     std::string bytes(st.size, '\0');
     zip_file_t* f = zip_fopen_index(za, static_cast<zip_uint64_t>(i), 0);
-    if (!f || zip_fread(f, bytes.data(), st.size) != static_cast<zip_int64_t>(st.size)) std::abort();
+    if (!f || zip_fread(f, bytes.data(), st.size) != static_cast<zip_int64_t>(st.size))
+      std::abort();
     zip_fclose(f);
     entries.emplace_back(st.name, std::move(bytes));
   }
   zip_discard(za);
   std::string bytes = zip_entries(entries);
-  std::ofstream(out, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(out, std::ios::binary)
+      .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 double median_ms(int iterations, const std::function<void()>& f) {
@@ -141,7 +150,8 @@ double median_ms(int iterations, const std::function<void()>& f) {
   for (int i = 0; i < iterations; ++i) {
     auto t0 = std::chrono::steady_clock::now();
     f();
-    ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+    ms.push_back(
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
   }
   std::sort(ms.begin(), ms.end());
   return ms[ms.size() / 2];
@@ -155,15 +165,19 @@ int main(int argc, char** argv) {
   std::string keep;
   for (int i = 1; i + 1 < argc; i += 2) {
     std::string a = argv[i];
-    if (a == "--iterations") iterations = std::max(1, std::atoi(argv[i + 1]));
-    else if (a == "--keep") keep = argv[i + 1];
+    if (a == "--iterations")
+      iterations = std::max(1, std::atoi(argv[i + 1]));
+    else if (a == "--keep")
+      keep = argv[i + 1];
   }
   auto dir = std::filesystem::temp_directory_path() / ("docx-bench-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
   auto file = dir / "fifty.docx", out = dir / "out.docx";
   std::string bytes = fifty_pages();
-  std::ofstream(file, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!keep.empty()) std::filesystem::copy_file(file, keep, std::filesystem::copy_options::overwrite_existing);
+  std::ofstream(file, std::ios::binary)
+      .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!keep.empty())
+    std::filesystem::copy_file(file, keep, std::filesystem::copy_options::overwrite_existing);
 
   auto change = [](Document& d) {
     desk::docx::Revision rev{"bench", "2024-01-01T00:00:00Z"};
@@ -189,7 +203,8 @@ int main(int argc, char** argv) {
     d.text(d.main_part());
   });
 
-  std::printf("document: %zu bytes, %d iterations, median ms per operation\n", bytes.size(), iterations);
+  std::printf("document: %zu bytes, %d iterations, median ms per operation\n", bytes.size(),
+              iterations);
   std::printf("%-40s %10s %10s\n", "operation", "ms", "of ref");
   auto row = [&](const char* name, double ms) {
     std::printf("%-40s %10.2f %9.0f%%\n", name, ms, 100.0 * ms / reference);

@@ -1,4 +1,4 @@
-// The word processor as the control sees it: its application (Word's global
+// The word processor as the control sees it: its application (the global
 // object: the active document, the selection, the active window) and its
 // documents. DocxWord is the real one; the tests have a fake.
 #pragma once

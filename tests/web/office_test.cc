@@ -98,7 +98,7 @@ TEST(Office, WordMissingShowsTheMessageOncePerHandlerInEditingModeOnly) {
   Rig r;
   struct Case {
     const char* opentype;
-    bool unreachable;  // else Word runs with no active document
+    bool unreachable;  // else the word processor runs with no active document
     std::size_t boxes;
   } cases[] = {{"read", true, 0}, {"read", false, 0}, {"write", true, 2}, {"READ", false, 2}};
   for (const auto& c : cases) {
@@ -155,7 +155,7 @@ TEST(Office, TimerSavesWhileThePageIsInactiveAndReloadsWhenWordShowsAnotherDocum
   EXPECT_EQ(r.messages.notes.size(), 1u);
   r.word->log->fail.clear();
 
-  // Inactive and Word shows another document: neither save nor reload.
+  // Inactive and another document shown: neither save nor reload.
   doc->rename("other.doc");
   r.loop.wait_until(r.clock.now() + Millis(2000));
   EXPECT_EQ(r.pane.navigations.size(), 1u);
