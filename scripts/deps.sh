@@ -14,6 +14,8 @@ packages=(
   python3 make             # node-gyp builds the browser tests' SQLite binding
   python3-pil              # image tooling
   node-busboy              # reference of the multipart benchmark (bench/run_multipart_bench.sh)
+  libzip-dev libpugixml-dev libssl-dev  # the .docx engine of the document control
+  libreoffice-writer-nogui poppler-utils  # printing to PDF; its tests read the PDF back
 )
 # A machine may bring its own Node.js with npm; Debian's is installed only
 # when there is none.
