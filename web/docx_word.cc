@@ -42,6 +42,20 @@ class DocxWord::Doc final : public WordDocument {
   }
   const std::filesystem::path& file() const { return file_; }
   void closed() { open_ = false; }
+  // The file's time when the engine last read or wrote it.
+  void stamp() {
+    std::error_code ec;
+    stamp_ = std::filesystem::last_write_time(file_, ec);
+  }
+  bool changed_on_disk() const {
+    std::error_code ec;
+    auto t = std::filesystem::last_write_time(file_, ec);
+    return !ec && t != stamp_;
+  }
+  void replace(docx::Document d) {
+    doc_ = std::move(d);
+    stamp();
+  }
 
   std::string name() const override {
     check();
@@ -82,12 +96,15 @@ class DocxWord::Doc final : public WordDocument {
   }
   void save() override {
     check();
-    if (doc_.modified()) engine([&] { doc_.save(file_); });
+    if (!doc_.modified()) return;
+    engine([&] { doc_.save(file_); });
+    stamp();
   }
   void save_as(const std::filesystem::path& file) override {
     check();
     engine([&] { doc_.save(file); });
     file_ = file;
+    stamp();
   }
   void print_out() override;
   int inline_shape_count() override {
@@ -107,6 +124,7 @@ class DocxWord::Doc final : public WordDocument {
   DocxWord& app_;
   mutable docx::Document doc_;
   std::filesystem::path file_;
+  std::filesystem::file_time_type stamp_{};
   bool open_ = true;
 };
 
@@ -154,6 +172,7 @@ void DocxWord::open(const std::filesystem::path& file) {
   close(true);
   auto d = engine([&] { return docx::Document::load(file, options_.limits); });
   doc_ = std::make_shared<Doc>(*this, std::move(d), file);
+  doc_->stamp();
   seek_ = 0;
   selection_ = main_selection_ = {doc_->engine_doc().main_part(), 0, 0};
 }
@@ -266,6 +285,28 @@ void DocxWord::type_text(const std::string& text) {
   const docx::Revision* tracked = revision(rev);
   selection_ = engine([&] { return d.insert_text(selection_, text, tracked); });
   if (seek_ == 0) main_selection_ = selection_;
+}
+
+std::size_t DocxWord::delete_text(std::size_t paragraph, std::size_t first, std::size_t count) {
+  auto& d = doc().engine_doc();
+  docx::Revision rev;
+  const docx::Revision* tracked = revision(rev);
+  return engine([&] { return d.delete_text(d.main_part(), paragraph, first, count, tracked); });
+}
+
+std::filesystem::path DocxWord::active_file() const {
+  return doc_ ? doc_->file() : std::filesystem::path();
+}
+
+bool DocxWord::changed_on_disk() const {
+  return doc_ && doc_->changed_on_disk();
+}
+
+void DocxWord::reload() {
+  auto& d = doc();
+  d.replace(engine([&] { return docx::Document::load(d.file(), options_.limits); }));
+  seek_ = 0;
+  selection_ = main_selection_ = {d.engine_doc().main_part(), 0, 0};
 }
 
 void DocxWord::select(std::size_t paragraph, bool at_end) {

@@ -49,6 +49,10 @@ class DocxWord final : public WordApp {
   // goes to the selection in the story the view shows and is recorded as an
   // insertion under user_name() while revisions are tracked.
   void type_text(const std::string& utf8);
+  // Deletes `count` characters from character `first` of main-story
+  // paragraph `paragraph`, recorded as a deletion under user_name() while
+  // revisions are tracked. Returns how many were deleted.
+  std::size_t delete_text(std::size_t paragraph, std::size_t first, std::size_t count);
   void select(std::size_t paragraph, bool at_end);
   int seek_view() const { return seek_; }
   // The text of the story the view shows.
@@ -57,6 +61,14 @@ class DocxWord final : public WordApp {
   // Answers the page-setup dialog (178): given the current setup of the
   // selection's section, the new one, or nullopt for Cancel.
   std::function<std::optional<docx::PageSetup>(const docx::PageSetup&)> page_setup_dialog;
+  // The file of the active document ("" when none).
+  std::filesystem::path active_file() const;
+  // True when another program has written the active document's file since
+  // the engine last read or wrote it.
+  bool changed_on_disk() const;
+  // Reads the active document again from its file; the document object the
+  // control holds stays valid. Throws WordError (the document stays as it was).
+  void reload();
   // The PDF the last print_out() made.
   const std::filesystem::path& last_printout() const { return last_pdf_; }
 

@@ -9,7 +9,10 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
+#include "web/http_client.h"
 #include "web/paths.h"
 #include "web/platform.h"
 #include "web/word.h"
@@ -35,7 +38,13 @@ struct OfficePlatform {
   MessageLoop& loop;
   ActiveWindow& window;
   PathMap paths;
+  // The transfers' HTTP client (its cookie, limits and time limits); a
+  // default client when null.
+  const HttpClient* http = nullptr;
 };
+
+// Text of the message box of an upload above the page's size limit.
+inline constexpr std::string_view kTooLarge = "上传文件太大，请与管理员联系！";
 
 class office {
  public:
@@ -58,15 +67,64 @@ class office {
   std::string ErrorMsg;
 
   // ---- methods, in interface order ----
-  // The transfer methods (uploadfile ... adddir, disconnect, connect) follow
-  // writefile in the interface, and the card reader's (ReadId, CloseComm,
-  // DevBeep) follow docpane_DocumentComplete.
+  // The FTP methods (uploadfile, downloadfile, disconnect, connect) have
+  // their places among the transfer methods, and the card reader's (ReadId,
+  // CloseComm, DevBeep) follow docpane_DocumentComplete.
 
   // Loads `filename` for reading; the result is always false (the page sees
   // the document appear).
   bool openfile(const std::string& filename);
   // Loads `filename` for editing.
   void writefile(const std::string& filename);
+
+  // ---- HTTP transfers (transfer.cc) ----
+  // Arguments are the page's variables: where a method changes one, the
+  // caller's variable receives the new value. Requests are synchronous and
+  // bounded by the client's time limits. The try variants also show the
+  // server's answer in a message box without a title. A server that cannot
+  // be reached makes the result false without a message box.
+
+  // A bodiless POST to URL + "?name=" + filename + "&type=" + filetype (both
+  // trimmed; "&" instead of "?" when URL already has a query; characters
+  // that would change the query are percent-encoded in the page's code
+  // page). True on status 200.
+  bool sendurltry(std::string& URL, const std::string& filename, const std::string& filetype);
+  bool sendurl(std::string& URL, const std::string& filename, const std::string& filetype);
+  // POSTs file filepath\filename (filepath "" is the work folder; the
+  // caller's filepath becomes the file's path) as the whole body with
+  // Content-Type "multipart/form-data". A decimal filesize smaller than the
+  // file stops it with the too-large message. A file that cannot be read is
+  // not sent (false, noted). True on status 200.
+  bool upload(const std::string& URL, const std::string& filename, std::string& filepath,
+              const std::string& filesize);
+  bool uploadtry(const std::string& URL, const std::string& filename, std::string& filepath,
+                 const std::string& filesize);
+  // GETs URL into the work folder as `filename`, replacing a file of that
+  // name. True on status 200 once the file is written whole.
+  bool download(const std::string& URL, const std::string& filename);
+  bool downloadtry(const std::string& URL, const std::string& filename);
+  // The same into folder spath (created as needed; the caller's spath gets
+  // its trailing backslash).
+  bool downloadpath(const std::string& URL, const std::string& filename, std::string& spath);
+  bool downloadpathtry(const std::string& URL, const std::string& filename, std::string& spath);
+  // Sends the collected values and files as one multipart/form-data POST
+  // (the upload wire format) with a Referer of httpurl; retmsg becomes the
+  // answer's text whatever the status. True on status 200. Throws HttpError
+  // when the server cannot be reached, and WordError (after the "GetBinary"
+  // message box) when a listed file cannot be read: nothing is sent then.
+  bool uploadurl(const std::string& httpurl);
+  // Starts a new multi-part upload with empty lists.
+  bool initupload();
+  // The list methods are false before initupload and leave the lists
+  // unchanged when they are false.
+  bool addpara(const std::string& paraname, const std::string& paravalue);
+  // Adds a file by its full path when it exists (folders do not count).
+  bool addfile(const std::string& filepath);
+  // Adds file `filename` of the work folder when it exists.
+  bool addzw(const std::string& filename);
+  // Adds every file directly in folder dirpath (given its trailing
+  // backslash), in the order the folder lists them.
+  bool adddir(std::string& dirpath);
   // Accepts every revision so far, then marks and shows later ones.
   void Emend();
   void pagehead();
@@ -104,6 +162,10 @@ class office {
   WindowHandle docwindow() const { return docwindow_; }
   bool timer_enabled() const;
   const PathMap& paths() const { return p_.paths; }
+  // The multi-part upload's lists: names and values, and the files by the
+  // paths the page gave.
+  const std::vector<std::pair<std::string, std::string>>& paralist() const { return paralist_; }
+  const std::vector<std::string>& filelist() const { return filelist_; }
 
  private:
   enum class Handler { download, document };
@@ -114,7 +176,22 @@ class office {
   template <typename F>
   void attempt(const char* step, F&& f);
 
+  const HttpClient& http() const { return p_.http ? *p_.http : default_http_; }
+  // One transfer: the request, the try variant's message, false on a
+  // failure to reach the server (noted).
+  bool exchange(const HttpRequest& request, bool show, HttpResponse& response);
+  bool fetch_to(const std::string& URL, const std::string& target, bool show);
+  bool notice(std::string& URL, const std::string& filename, const std::string& filetype,
+              bool show);
+  bool upload_file(const std::string& URL, const std::string& filename, std::string& filepath,
+                   const std::string& filesize, bool show);
+  std::string multipart_body(std::string& content_type);
+
   OfficePlatform p_;
+  HttpClient default_http_;
+  std::vector<std::pair<std::string, std::string>> paralist_;
+  std::vector<std::string> filelist_;
+  bool upload_started_ = false;
   std::string fileurl_;
   std::string docname_;
   WindowHandle docwindow_ = 0;

@@ -2,6 +2,8 @@
 
 #include <fstream>
 
+#include "core/text.h"
+
 namespace desk::web {
 namespace {
 
@@ -30,8 +32,17 @@ std::string percent_decode(std::string_view s) {
 
 std::string download_name(const std::string& url, const std::string& disposition) {
   std::string name;
+  // The extended parameter (RFC 6266) names the file in UTF-8.
+  auto ext = disposition.find("filename*=");
+  if (ext != std::string::npos) {
+    std::string value = disposition.substr(ext + 10);
+    value = value.substr(0, value.find(';'));
+    auto quote = value.find("''");
+    if (quote != std::string::npos && text::iequals(value.substr(0, quote), "utf-8"))
+      name = percent_decode(value.substr(quote + 2));
+  }
   auto at = disposition.find("filename=");
-  if (at != std::string::npos) {
+  if (name.empty() && at != std::string::npos) {
     name = disposition.substr(at + 9);
     if (!name.empty() && name.front() == '"') {
       name.erase(0, 1);
@@ -40,6 +51,9 @@ std::string download_name(const std::string& url, const std::string& disposition
       name = name.substr(0, name.find(';'));
     }
   }
+  // A plain parameter comes in the site's code page unless it is UTF-8.
+  if (!name.empty() && text::from_gb18030(text::to_gb18030(name)) != name)
+    name = text::from_gb18030(name);
   if (name.empty()) {
     std::string path = url.substr(0, url.find_first_of("?#"));
     auto scheme = path.find("://");

@@ -1,6 +1,7 @@
 #include "web/script.h"
 
-#include <functional>
+#include "web/calls.h"
+
 #include <istream>
 #include <map>
 #include <ostream>
@@ -168,39 +169,18 @@ bool ScriptRunner::driver(const std::vector<std::string>& w) {
 
 bool ScriptRunner::call(const std::vector<std::string>& w) {
   const std::string& name = w[0];
-  auto arg = [&](std::size_t i) { return i < w.size() ? w[i] : std::string(); };
-  using Void = std::function<void()>;
-  std::map<std::string, Void> methods = {
-      {"writefile", [&] { control_.writefile(arg(1)); }},
-      {"Emend", [&] { control_.Emend(); }},
-      {"pagehead", [&] { control_.pagehead(); }},
-      {"insertpageno", [&] { control_.insertpageno(); }},
-      {"pagefoot", [&] { control_.pagefoot(); }},
-      {"pagesetup", [&] { control_.pagesetup(); }},
-      {"printout", [&] { control_.printout(); }},
-      {"Protect", [&] { control_.Protect(); }},
-      {"closedoc", [&] { control_.closedoc(); }},
-      {"SaveAs", [&] { control_.SaveAs(); }},
-      {"SaveDoc", [&] { control_.SaveDoc(); }},
-      {"SetUserName", [&] { control_.SetUserName(arg(1)); }},
-      {"signature", [&] { control_.signature(arg(1)); }},
-      {"UnEmend", [&] { control_.UnEmend(); }},
-      {"UnProtect", [&] { control_.UnProtect(); }},
-      {"delfile", [&] { control_.delfile(); }},
-      {"docpane_DocumentComplete", [&] { control_.docpane_DocumentComplete(); }},
-  };
+  if (!is_member(name)) {
+    out_ << name << ": error: the control has no member " << quoted(name) << std::endl;
+    return false;
+  }
+  std::vector<std::string> args(w.begin() + 1, w.end());
   try {
-    if (name == "openfile") {
-      out_ << name << ": " << boolean(control_.openfile(arg(1))) << std::endl;
-    } else if (auto it = methods.find(name); it != methods.end()) {
-      it->second();
-      out_ << name << ": ok" << std::endl;
-      if (name == "printout" && !word_.last_printout().empty())
-        out_ << "[printed] " << word_.last_printout().string() << std::endl;
-    } else {
-      out_ << name << ": error: the control has no member " << quoted(name) << std::endl;
-      return false;
-    }
+    CallOutcome done = invoke(control_, name, args);
+    out_ << name << ": " << (done.result ? boolean(*done.result) : "ok") << std::endl;
+    for (const auto& [arg, index] : done.changed)
+      out_ << "  " << arg << " = " << quoted(args[index]) << std::endl;
+    if (name == "printout" && !word_.last_printout().empty())
+      out_ << "[printed] " << word_.last_printout().string() << std::endl;
   } catch (const std::exception& e) {
     out_ << name << ": error: " << e.what() << std::endl;
     return false;

@@ -14,7 +14,9 @@
 //                         how the next page setup dialog is answered (twips)
 //   on error resume next  go on after a call that raised an error
 // Each call prints "MEMBER: RESULT" (True, False, a value or ok), or
-// "MEMBER: error: TEXT"; message boxes and notes print as they come.
+// "MEMBER: error: TEXT"; a transfer method that changes one of its
+// arguments then prints "  NAME = VALUE"; message boxes and notes print as
+// they come.
 #pragma once
 
 #include <iosfwd>

@@ -122,7 +122,7 @@ struct LiveControl {
   web::HttpClient http;
   std::shared_ptr<web::DocxWord> word;
   web::FetchingPane pane{loop, *word, paths, http, messages};
-  web::office control{{pane, word, messages, loop, focus, paths}};
+  web::office control{{pane, word, messages, loop, focus, paths, &http}};
 };
 
 }  // namespace desk::testing

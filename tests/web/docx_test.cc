@@ -286,6 +286,47 @@ TEST(DocxRevisions, TrackedTypingCarriesAuthorDateAndFormatting) {
   EXPECT_EQ(doc.count("//w:r[w:rPr/w:b]"), 3u);
 }
 
+TEST(DocxRevisions, DeletionSplitsRunsAndIsMarkedWhenTracked) {
+  DocxParts parts;
+  parts.body =
+      "<w:p><w:r><w:rPr><w:b/></w:rPr><w:t>季度报告</w:t></w:r><w:r><w:t xml:space=\"preserve\"> "
+      "draft</w:t></w:r><w:del w:id=\"3\" w:author=\"x\"><w:r><w:delText>old</w:delText></w:r>"
+      "</w:del><w:r><w:tab/></w:r><w:r><w:t>end</w:t></w:r></w:p>";
+  struct Case {
+    std::size_t first, count;
+    bool tracked;
+    std::size_t deleted;
+    std::string text, gone;  // the text after; the text newly marked deleted
+    std::size_t tabs;        // tabs newly marked deleted
+  };
+  // Characters count in code points; deleted text of earlier revisions does
+  // not count; a tab is taken only whole.
+  for (const Case& k : {Case{2, 4, true, 4, "季度raft\tend", "报告 d", 0},
+                        Case{0, 2, false, 2, "报告 draft\tend", "", 0},
+                        Case{8, 4, true, 4, "季度报告 drand", "fte", 1},
+                        Case{10, 1, true, 1, "季度报告 draftend", "", 1},
+                        Case{20, 3, true, 0, "季度报告 draft\tend", "", 0}}) {
+    auto d = Document::open(make_docx(parts));
+    Revision rev{"李四", "2024-05-06T07:08:09Z"};
+    EXPECT_EQ(d.delete_text(d.main_part(), 0, k.first, k.count, k.tracked ? &rev : nullptr),
+              k.deleted);
+    auto again = reopen(d);
+    Xml doc = part(again, "word/document.xml");
+    EXPECT_EQ(again.text("word/document.xml"), k.text) << k.first;
+    std::string gone;
+    for (auto n : doc.doc.select_nodes("//w:del[@w:author='李四']//w:delText"))
+      gone += n.node().text().get();
+    EXPECT_EQ(gone, k.gone) << k.first;
+    EXPECT_EQ(doc.count("//w:del[@w:author='李四']//w:tab"), k.tabs) << k.first;
+    EXPECT_EQ(doc.count("//w:del[@w:author='x']"), 1u);
+  }
+  // The bold run's formatting stays on each of its pieces.
+  auto d = Document::open(make_docx(parts));
+  Revision rev{"李四", "2024-05-06T07:08:09Z"};
+  d.delete_text(d.main_part(), 0, 1, 2, &rev);
+  EXPECT_EQ(part(d, "word/document.xml").count("//w:r[w:rPr/w:b]"), 3u);
+}
+
 TEST(DocxProtection, HashMatchesPublishedVectors) {
   EXPECT_EQ(legacy_password_key("password"), 0x147A83AFu);
   EXPECT_EQ(legacy_password_key("kvq"), 0x6B4FCCCEu);

@@ -594,10 +594,14 @@ std::string Document::text(std::string_view part) {
   for (auto para : paragraphs(x)) {
     if (!first) out += '\n';
     first = false;
-    walk(para, [&](pugi::xml_node n) {
-      if (is(n, p, "t")) out += n.text().get();
-      if (is(n, p, "tab") && !is(n.parent(), p, "tabs")) out += '\t';
-    });
+    walk(
+        para,
+        [&](pugi::xml_node n) {
+          if (is(n, p, "t")) out += n.text().get();
+          if (is(n, p, "tab") && !is(n.parent(), p, "tabs")) out += '\t';
+        },
+        // Deleted content, tabs included, is not part of the text.
+        [&](pugi::xml_node n) { return is(n, p, "del") || is(n, p, "moveFrom"); });
   }
   return out;
 }
@@ -713,6 +717,103 @@ Position Document::insert_text(const Position& at, std::string_view text, const 
   touch(x);
   if (pos.offset != Position::kEnd) pos.offset = std::min(pos.offset, content.size()) + 1;
   return pos;
+}
+
+namespace {
+
+// Byte offset of code point `n` of `s` (s.size() when past the end).
+std::size_t byte_of(std::string_view s, std::size_t n) {
+  std::size_t i = 0;
+  for (; i < s.size() && n > 0; --n) {
+    ++i;
+    while (i < s.size() && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) ++i;
+  }
+  return i;
+}
+
+std::size_t chars_of(std::string_view s) {
+  std::size_t n = 0;
+  for (char c : s)
+    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++n;
+  return n;
+}
+
+// A copy of run `run` placed before it, holding `text` as its only text.
+pugi::xml_node text_copy(pugi::xml_node run, const std::string& w, std::string_view text) {
+  auto copy = run.parent().insert_copy_before(run, run);
+  while (auto t = child(copy, w, "t")) copy.remove_child(t);
+  auto t = copy.append_child((w + "t").c_str());
+  t.append_attribute("xml:space") = "preserve";
+  t.text().set(std::string(text).c_str());
+  return copy;
+}
+
+}  // namespace
+
+std::size_t Document::delete_text(std::string_view part, std::size_t paragraph, std::size_t first,
+                                  std::size_t count, const Revision* tracked) {
+  refuse_if_protected();
+  XmlPart& x = xml(part);
+  std::string p = w(x);
+  auto paras = paragraphs(x);
+  if (paragraph >= paras.size() || count == 0) return 0;
+  auto para = paras[paragraph];
+  // Runs whose text shows: not inside deleted or moved-away content.
+  std::vector<pugi::xml_node> runs;
+  walk(
+      para,
+      [&](pugi::xml_node n) {
+        if (is(n, p, "r")) runs.push_back(n);
+      },
+      [&](pugi::xml_node n) {
+        return is(n, p, "r") || is(n, p, "del") || is(n, p, "moveFrom") || is(n, p, "pPr");
+      });
+  const std::size_t end = first + count;
+  std::size_t pos = 0, deleted = 0;
+  for (auto run : runs) {
+    bool plain = true;
+    std::string text;
+    std::size_t length = 0;
+    for (auto c : run.children()) {
+      if (c.type() != pugi::node_element || is(c, p, "rPr")) continue;
+      if (is(c, p, "t")) {
+        text += c.text().get();
+      } else {
+        plain = false;
+        if (is(c, p, "tab") || is(c, p, "br") || is(c, p, "cr")) ++length;
+      }
+    }
+    length += chars_of(text);
+    const std::size_t a = std::max(first, pos), b = std::min(end, pos + length);
+    const std::size_t start = pos;
+    pos += length;
+    if (a >= b) continue;
+    pugi::xml_node gone;
+    if (plain) {
+      std::size_t from = byte_of(text, a - start), to = byte_of(text, b - start);
+      if (from > 0) text_copy(run, p, std::string_view(text).substr(0, from));
+      gone = text_copy(run, p, std::string_view(text).substr(from, to - from));
+      if (to < text.size()) text_copy(run, p, std::string_view(text).substr(to));
+      run.parent().remove_child(run);
+    } else if (a == start && b == start + length) {
+      gone = run;
+    } else {
+      continue;
+    }
+    deleted += b - a;
+    if (!tracked) {
+      gone.parent().remove_child(gone);
+      continue;
+    }
+    auto del = gone.parent().insert_child_before((p + "del").c_str(), gone);
+    del.append_attribute((p + "id").c_str()) = next_revision_id();
+    del.append_attribute((p + "author").c_str()) = tracked->author.c_str();
+    del.append_attribute((p + "date").c_str()) = tracked->date.c_str();
+    del.append_move(gone);
+    for (auto t : descendants(gone, p, "t")) t.set_name((p + "delText").c_str());
+  }
+  if (deleted > 0) touch(x);
+  return deleted;
 }
 
 Position Document::insert_picture(const Position& at, const Picture& pic, const Revision* tracked) {

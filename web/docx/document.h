@@ -105,6 +105,14 @@ class Document {
   // of the run before it, inside w:ins when `tracked`. Returns the position
   // after the insertion.
   Position insert_text(const Position& at, std::string_view utf8, const Revision* tracked);
+  // Deletes `count` characters (code points of the paragraph's text, deleted
+  // text not counted) from character `first` of paragraph `paragraph` of
+  // story `part`: inside w:del as w:delText when `tracked`, removed
+  // otherwise. Runs are split where the range starts and ends; a run holding
+  // more than text (a tab, a break, a picture) goes only when it lies wholly
+  // inside the range. Returns the number of characters deleted.
+  std::size_t delete_text(std::string_view part, std::size_t paragraph, std::size_t first,
+                          std::size_t count, const Revision* tracked);
   // Embeds the picture and places it inline at `at`.
   Position insert_picture(const Position& at, const Picture& picture, const Revision* tracked);
   // Inline drawings of the main story, and turning one (0-based, document

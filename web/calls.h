@@ -1,0 +1,32 @@
+// The control's members by name, as page script calls them: the one table
+// officectl's scripts and the page bridge both go through.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "web/office.h"
+
+namespace desk::web {
+
+struct CallOutcome {
+  std::optional<bool> result;  // the member's result; none for a member without one
+  // By-reference arguments the member may change: (name, index into args).
+  std::vector<std::pair<std::string, std::size_t>> changed;
+};
+
+// True when `name` is a method of the control that invoke() knows.
+bool is_member(const std::string& name);
+
+// Calls method `name` of `control` with `args` (missing arguments are "");
+// arguments passed by reference are updated in `args`. Throws
+// std::invalid_argument for an unknown member; whatever the member throws
+// passes through.
+CallOutcome invoke(office& control, const std::string& name, std::vector<std::string>& args);
+
+// The control's plain text properties by name (ftpip, username, Password,
+// localfile, opentype, retmsg, ErrorMsg); nullptr for another name.
+std::string* text_property(office& control, const std::string& name);
+
+}  // namespace desk::web
