@@ -276,16 +276,19 @@ void component_page(asp::ScriptingContext& ctx, T& component) {
 void register_document_pages(asp::Registry& r) {
   using host::add_page;
   using host::Answer;
-  add_page<LoadTemple>(r, "loadtemple", component_page<LoadTemple>);
-  add_page<LoadHg>(r, "loadhg", component_page<LoadHg>);
-  add_page<LoadPso>(r, "loadpso", component_page<LoadPso>);
-  add_page<SwLoad>(r, "swload", component_page<SwLoad>);
-  add_page<LoadSignature>(r, "loadsignature", component_page<LoadSignature>);
+  // The bodies and pictures the document helper fetches and posts for the
+  // page accept its transfer tokens; the uploads are once-only posts.
+  add_page<LoadTemple>(r, "loadtemple", component_page<LoadTemple>, {.transfer = true});
+  add_page<LoadHg>(r, "loadhg", component_page<LoadHg>, {.transfer = true});
+  add_page<LoadPso>(r, "loadpso", component_page<LoadPso>, {.transfer = true});
+  add_page<SwLoad>(r, "swload", component_page<SwLoad>, {.transfer = true});
+  add_page<LoadSignature>(r, "loadsignature", component_page<LoadSignature>, {.transfer = true});
   add_page<ShowBig>(r, "showbig", component_page<ShowBig>);
   add_page<ShowSign>(r, "showsign", component_page<ShowSign>);
   add_page<SaveDoc>(r, "savedoc", component_page<SaveDoc>,
-                    {.answer = Answer::plain, .upload = true});
-  add_page<SwPso>(r, "swpso", component_page<SwPso>, {.answer = Answer::plain, .upload = true});
+                    {.answer = Answer::plain, .once = true, .upload = true, .transfer = true});
+  add_page<SwPso>(r, "swpso", component_page<SwPso>,
+                  {.answer = Answer::plain, .once = true, .upload = true, .transfer = true});
   add_page<UpSign>(r, "upsign", upsign_page, {.answer = Answer::plain, .upload = true});
   add_page<SaveTemple>(r, "savetemple", savetemple_page, {.title = "公文模板", .once = true});
   add_page<TempleSet>(r, "templeset", templeset_page, {.title = "公文模板", .once = true});

@@ -7,6 +7,7 @@
 #include "core/text.h"
 #include "server/files/documents.h"
 #include "server/files/mail.h"
+#include "server/files/upload.h"
 #include "server/host/kit.h"
 #include "server/workflow/picker.h"
 
@@ -119,6 +120,36 @@ function uploadfj() {
   if (!f) { alert('请先选择要上传的文件。'); return; }
   sendfj(f).catch(function (e) { document.getElementById('fjmsg').innerText = e.message; });
 }
+// The document helper (office.js) uploads files of the user's computer,
+// named by their paths ("d:\a.doc; d:\b.xls"), in one multi-part post.
+var helpertokens = [];
+function officefj() {
+  var input = document.getElementById('officepath');
+  var msg = document.getElementById('fjmsg');
+  var paths = input.value.split(';').map(function (p) { return p.trim(); })
+      .filter(function (p) { return p !== ''; });
+  if (!paths.length) { alert('请输入本机文件的路径。'); return; }
+  msg.innerText = '正在上传……';
+  var done = office.initupload();
+  paths.forEach(function (p) {
+    done = done.then(function () { return office.addfile(p); })
+        .then(function (ok) { if (!ok) throw new Error('找不到本机文件：' + p); });
+  });
+  done.then(function () {
+    return office.uploadurl('mailfjup.asp?formtoken=' + (helpertokens.shift() || ''));
+  }).then(function (ok) {
+    if (!ok || office.retmsg.indexOf('OK') !== 0) throw new Error(office.retmsg || '上传失败。');
+    msg.innerText = '';
+    input.value = '';
+    return reloadfj();
+  }).catch(function (e) { msg.innerText = e.message; });
+}
+window.addEventListener('load', function () {
+  office.ready().then(function (ok) {
+    if (ok) document.getElementById('officebox').style.display = '';
+    else office.sayFallback(document.getElementById('officenote'));
+  });
+});
 function delfj(id) {
   fetch('mailfjdel.asp?id=' + id, {method: 'POST', credentials: 'same-origin'}).then(reloadfj);
   return false;
@@ -161,16 +192,24 @@ void compose_form(asp::ScriptingContext& ctx) {
       attachment_list(ctx) +
       "</div><input type='file' id='fjfile'> "
       "<input type='button' value='上传附件' onclick='uploadfj()'> <span id='fjmsg'></span>"
+      "<div id='officebox' style='display:none'>本机文件：<input type='text' id='officepath' "
+      "size='50' placeholder='d:\\资料\\a.doc; d:\\资料\\b.xls'> <input type='button' "
+      "value='用办公助手上传' onclick='officefj()'></div><div id='officenote'></div>"
       "</td></tr>"
       "<tr><td></td><td><input type='submit' value='发 送'></td></tr>"
       "</table>" +
       host::form_token_field(ctx) + "</form></td><td width='200' valign='top'>");
   auto picker = ctx.server().CreateObject<workflow::Picker>("deskserver.turnmore");
   picker->main(ctx.conn());
-  r.Write("</td></tr></table><script language='javascript' src='picker.js'></script>");
+  r.Write(
+      "</td></tr></table><script language='javascript' src='picker.js'></script>"
+      "<script language='javascript' src='office.js'></script>");
+  std::string tokens;
+  for (int i = 0; i < 4; ++i)
+    tokens += std::string(i ? "," : "") + "'" + text::js_string(host::form_token(ctx)) + "'";
   r.Write("<script language='javascript'>var maxsize=" +
           std::to_string(asp::upload_ceiling(ctx.session(), ctx.config())) + ";" +
-          std::string(kComposeScript) + "</script>");
+          std::string(kComposeScript) + "helpertokens=[" + tokens + "];</script>");
   close_page(r);
 }
 
@@ -203,6 +242,38 @@ void mailfj_page(asp::ScriptingContext& ctx) {
       {compose_key(s), name, static_cast<long long>(req.TotalBytes()), db::Blob{req.body()},
        s.get("uid"), ctx.now().iso()});
   plain_answer(ctx, 200, "OK " + std::to_string(id));
+}
+
+// "mailfjup.asp": the files of a multi-part upload (the document helper's)
+// become attachments of the message being composed, all or none. Answers
+// "OK" followed by their ids as text/plain. Attachments are stored and only
+// ever sent back as downloads, so, as with "mailfj.asp", any file name is
+// taken; the name kept is the file's name without its folder.
+void mailfjup_page(asp::ScriptingContext& ctx) {
+  auto& req = ctx.request();
+  if (!req.is_post()) return plain_answer(ctx, 405, "请用 POST 上传附件。");
+  auto up = ctx.server().CreateObject<Upload>("deskserver.upload");
+  up->GetData(static_cast<long long>(asp::upload_ceiling(ctx.session(), ctx.config())));
+  if (up->isErr())
+    throw Error(up->isErr() == Upload::kTooLarge ? Errc::too_large : Errc::bad_request,
+                up->ErrMessage());
+  FileTable* files = up->File();
+  if (!files || files->Count() == 0) throw Error(Errc::bad_request, "没有收到附件。");
+  auto& s = ctx.session();
+  db::Transaction tx(ctx.conn());
+  std::string ids;
+  for (const FileInfo_Class& f : *files) {
+    std::string name = clean_file_name(f.FileName);
+    if (name.empty()) throw Error(Errc::bad_request, "附件没有文件名。");
+    std::int64_t id = ctx.conn().insert(
+        "INSERT INTO mailfj (status, mailid, filename, filesize, filedata, uid, uploadtime) "
+        "VALUES (0, ?, ?, ?, ?, ?, ?)",
+        {compose_key(s), name, static_cast<long long>(f.filesize),
+         db::Blob{req.body().substr(f.FileStart, f.filesize)}, s.get("uid"), ctx.now().iso()});
+    ids += " " + std::to_string(id);
+  }
+  tx.commit();
+  plain_answer(ctx, 200, "OK" + ids);
 }
 
 // "mailfjdel.asp?id=": removes one unsent attachment of this composing
@@ -335,6 +406,8 @@ void register_mail_pages(asp::Registry& r) {
   using host::Answer;
   add_page<WriteMail>(r, "writemail", writemail_page, {.title = "写邮件", .once = true});
   add_page(r, "mailfj.asp", mailfj_page, {.answer = Answer::plain, .upload = true});
+  add_page(r, "mailfjup.asp", mailfjup_page,
+           {.answer = Answer::plain, .once = true, .upload = true, .transfer = true});
   add_page(r, "mailfjdel.asp", mailfjdel_page, {.answer = Answer::plain});
   add_page(r, "mailbox.asp", mailbox_page, {.title = "收件箱"});
   add_page(r, "readmail.asp", readmail_page, {.title = "阅读邮件"});

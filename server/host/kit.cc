@@ -2,6 +2,7 @@
 
 #include "core/text.h"
 #include "server/host/login.h"
+#include "server/host/transfer.h"
 
 namespace desk::host {
 
@@ -76,12 +77,61 @@ namespace {
 constexpr const char* kResent = "该表单已经提交过了，请勿重复提交。";
 constexpr const char* kBusy = "该表单正在提交，请稍候，不要重复点击。";
 constexpr const char* kStale = "表单已经失效（可能已超时），请重新打开页面后再提交。";
+constexpr const char* kBadTransfer = "传输凭据无效、已用过或已过期，请重新打开页面。";
 
 void refuse(asp::ScriptingContext& ctx, const PageOptions& o, int status, std::string_view msg) {
   if (o.answer == Answer::plain)
     plain_answer(ctx, status, msg);
   else
     message_page(ctx, status, o.title, msg, true);
+}
+
+// The page with its form token, refusals caught in one place.
+void run_page(asp::ScriptingContext& ctx, const Page& page, const PageOptions& o) {
+  std::string token;
+  if (o.once && ctx.request().is_post()) {
+    token = ctx.request().Form(kFormTokenField);
+    if (token.empty()) token = ctx.request().QueryString(kFormTokenField);
+    switch (ctx.session().claim_token(token)) {
+      case asp::Session::Claim::claimed:
+        break;
+      case asp::Session::Claim::spent:
+        return refuse(ctx, o, 409, kResent);
+      case asp::Session::Claim::busy:
+        return refuse(ctx, o, 409, kBusy);
+      case asp::Session::Claim::unknown:
+        return refuse(ctx, o, 400, kStale);
+    }
+  }
+  try {
+    page(ctx);
+  } catch (const asp::ResponseEnd&) {
+    // Response.End after the work is done is a normal end of the page.
+    if (!token.empty()) ctx.session().settle_token(token, true);
+    throw;
+  } catch (const Error& e) {
+    if (!token.empty()) ctx.session().settle_token(token, false);
+    if (!is_refusal(e.code())) throw;
+    return refuse(ctx, o, http_status(e.code()), e.what());
+  } catch (...) {
+    if (!token.empty()) ctx.session().settle_token(token, false);
+    throw;
+  }
+  if (!token.empty()) ctx.session().settle_token(token, true);
+}
+
+// A request with a transfer token runs as the session the token is bound
+// to; that session's cookie is never sent with the answer.
+void run_transfer(asp::ScriptingContext& ctx, const std::string& name, const Page& page,
+                  const PageOptions& o, std::string_view token) {
+  auto grant = claim_transfer(ctx.app(), token, name, transfer_document(ctx.request()), ctx.now());
+  if (!grant) return plain_answer(ctx, 403, kBadTransfer);
+  asp::Session bound(&ctx.app().sessions, grant->session);
+  if (bound.get("login") != "yes" || bound.get("uid") != grant->uid)
+    return plain_answer(ctx, 403, kBadTransfer);
+  asp::ScriptingContext as_user(ctx.app(), ctx.request(), ctx.response(), bound);
+  as_user.lend_connection(&ctx.conn());
+  run_page(as_user, page, o);
 }
 
 }  // namespace
@@ -92,37 +142,21 @@ void add_page(asp::Registry& r, std::string_view name, Page page, PageOptions op
   spec.access = options.access;
   spec.upload = options.upload;
   spec.pooled = options.pooled;
-  spec.handler = [page = std::move(page), o = options](asp::ScriptingContext& ctx) {
-    std::string token;
-    if (o.once && ctx.request().is_post()) {
-      token = ctx.request().Form(kFormTokenField);
-      if (token.empty()) token = ctx.request().QueryString(kFormTokenField);
-      switch (ctx.session().claim_token(token)) {
-        case asp::Session::Claim::claimed:
-          break;
-        case asp::Session::Claim::spent:
-          return refuse(ctx, o, 409, kResent);
-        case asp::Session::Claim::busy:
-          return refuse(ctx, o, 409, kBusy);
-        case asp::Session::Claim::unknown:
-          return refuse(ctx, o, 400, kStale);
-      }
+  if (options.transfer) {
+    // The host lets these requests in without a session; the login check
+    // is made here once the request is known not to carry a token.
+    spec.access = asp::Access::open;
+    add_transfer_page(name);
+  }
+  spec.handler = [page = std::move(page), o = options,
+                  name = text::to_lower(name)](asp::ScriptingContext& ctx) {
+    if (o.transfer) {
+      std::string token = ctx.request().QueryString(kTransferField);
+      if (!token.empty()) return run_transfer(ctx, name, page, o, token);
+      if (o.access == asp::Access::login && ctx.session().get("login") != "yes")
+        return ctx.response().Redirect("/" + ctx.app().name + "/default.htm");
     }
-    try {
-      page(ctx);
-    } catch (const asp::ResponseEnd&) {
-      // Response.End after the work is done is a normal end of the page.
-      if (!token.empty()) ctx.session().settle_token(token, true);
-      throw;
-    } catch (const Error& e) {
-      if (!token.empty()) ctx.session().settle_token(token, false);
-      if (!is_refusal(e.code())) throw;
-      return refuse(ctx, o, http_status(e.code()), e.what());
-    } catch (...) {
-      if (!token.empty()) ctx.session().settle_token(token, false);
-      throw;
-    }
-    if (!token.empty()) ctx.session().settle_token(token, true);
+    run_page(ctx, page, o);
   };
   r.add_page(std::move(spec));
 }

@@ -106,6 +106,10 @@ struct PageOptions {
   // The page does slow work (password hashing, a modem, a conversion) and runs
   // on the host's worker pool.
   bool pooled = false;
+  // The page also serves requests that carry a transfer token instead of the
+  // session cookie (server/host/transfer.h): such a request runs as the
+  // session the token is bound to, and a bad token is refused with 403.
+  bool transfer = false;
 };
 
 using Page = std::function<void(asp::ScriptingContext&)>;

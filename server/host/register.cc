@@ -6,6 +6,7 @@
 #include "server/host/login.h"
 #include "server/host/menu.h"
 #include "server/host/placeholders.h"
+#include "server/host/transfer.h"
 
 namespace desk::host {
 namespace {
@@ -88,6 +89,15 @@ void left_page(asp::ScriptingContext& ctx, Left& left) {
   ctx.response().Write("<script language='javascript' src='menu.js'></script>");
 }
 
+// "transfer.asp" (posted `page`, `doc`): a transfer token for the user's
+// document helper, as one line of text.
+void transfer_page(asp::ScriptingContext& ctx) {
+  if (!ctx.request().is_post()) return plain_answer(ctx, 405, "请用 POST 申请传输凭据。");
+  const std::string page = ctx.request().Form("page");
+  if (!is_transfer_page(page)) throw Error(Errc::bad_request, "该页面不接受传输凭据。");
+  plain_answer(ctx, 200, issue_transfer(ctx, page, ctx.request().Form("doc")));
+}
+
 }  // namespace
 
 void register_pages(asp::Registry& r) {
@@ -105,6 +115,7 @@ void register_pages(asp::Registry& r) {
   add_page<Top>(r, "top", top_page);
   add_page<Rd>(r, "rd", rd_page);
   add_page<Left>(r, "left", left_page);
+  add_page(r, "transfer.asp", transfer_page, {.answer = Answer::plain});
   register_placeholders(r);
 }
 

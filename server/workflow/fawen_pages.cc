@@ -37,12 +37,43 @@ void title_bar(asp::Response& r, std::string_view title) {
 using host::message_page;
 using host::plain_answer;
 
-// The page scripts: the picker, this road's own, and the upload ceiling.
+// Once-only tokens for the uploads a page's script may post.
+constexpr int kUploadTokens = 4;
+
+// The page scripts: the upload ceiling and tokens, the user's name for the
+// revisions the document helper records, the picker, the document helper's
+// bridge and this road's own script.
 void page_scripts(asp::ScriptingContext& ctx) {
+  std::string tokens;
+  for (int i = 0; i < kUploadTokens; ++i)
+    tokens += std::string(i ? "," : "") + "'" + text::js_string(host::form_token(ctx)) + "'";
   ctx.response().Write("<script language='javascript'>var maxsize=" +
                        std::to_string(asp::upload_ceiling(ctx.session(), ctx.config())) +
-                       ";</script><script language='javascript' src='picker.js'></script>"
+                       ";var formtokens=[" + tokens + "];var officeuser='" +
+                       text::js_string(host::current_user(ctx).name) +
+                       "';</script><script language='javascript' src='picker.js'></script>"
+                       "<script language='javascript' src='office.js'></script>"
                        "<script language='javascript' src='fawen.js'></script>");
+}
+
+// The body tools of a page that works on a document body with the user's
+// document helper: its buttons, shown once the helper answers, and the note
+// shown when it does not. `mode` is "draft", "redraft", "review" or "sign".
+std::string body_tools(std::string_view mode, std::int64_t flowid) {
+  std::string buttons;
+  if (mode == "draft")
+    buttons = "<input type='button' value='用所选模板撰写正文' onclick='draftOpen()'>";
+  else if (mode == "redraft")
+    buttons = "<input type='button' value='打开正文修改' onclick='draftOpen()'>";
+  else if (mode == "review")
+    buttons = "<input type='button' value='打开正文（修订模式）' onclick='stepOpen()'>";
+  else
+    buttons =
+        "<input type='button' value='打开正文' onclick='stepOpen()'> "
+        "<input type='button' value='插入我的签名' onclick='stepSign()'>";
+  return "<div id='officebox' class='10blue' style='display:none' data-mode='" + std::string(mode) +
+         "' data-flowid='" + std::to_string(flowid) + "'>正文：" + buttons +
+         " <span id='officestate'></span></div><div id='officenote' class='10blue'></div>";
 }
 
 void picker(asp::ScriptingContext& ctx, bool several) {
@@ -160,7 +191,8 @@ void hegao_page(asp::ScriptingContext& ctx, Hegao& step) {
   if (ctx.request().is_post()) return post_step(ctx, step, "核稿", "公文已发送");
   Item item = opened_item(ctx, "hegao.asp");
   begin_step_page(ctx, item, "核稿");
-  ctx.response().Write(form_open("hegao.asp", item, "checkstep(true)") +
+  ctx.response().Write(body_tools("review", item.baseid) +
+                       form_open("hegao.asp", item, "stepSubmit(this, checkstep(true))") +
                        form_row("核稿意见：", opinion_box("name_hg")) +
                        form_row("下 一 步：", typed_select(kVerification, kSignOff, kReview)) +
                        form_row("处 理 人：", chosen_field()) + form_close(ctx, "提 交") +
@@ -177,6 +209,7 @@ void shenhe_page(asp::ScriptingContext& ctx, Shenhe& step) {
   begin_step_page(ctx, item, "审核");
   std::string link = work::item_link(item);
   auto& r = ctx.response();
+  r.Write(body_tools("review", item.baseid));
   if (ctx.request().QueryString("mode") == "chain") {
     std::string users = "<select name='qianfa'><option value=''>（请选择）</option>";
     for (const db::Row& u : ctx.conn().query("SELECT uid, name FROM userlist ORDER BY uid")) {
@@ -186,7 +219,7 @@ void shenhe_page(asp::ScriptingContext& ctx, Shenhe& step) {
     users += "</select>";
     r.Write("<p class='10blue'>审核后送会签，最后由签发人签发。&nbsp;<a href='" + html(link) +
             "' class='aapply'>不需会签，直接审核</a></p>" +
-            form_open("sendhuiqian.asp", item, "checkchain()") +
+            form_open("sendhuiqian.asp", item, "stepSubmit(this, checkchain())") +
             form_row("审核意见：", opinion_box("name_sh")) +
             form_row("会 签 人：", chosen_field()) + form_row("签 发 人：", users) +
             form_close(ctx, "送会签"));
@@ -196,7 +229,7 @@ void shenhe_page(asp::ScriptingContext& ctx, Shenhe& step) {
   }
   r.Write("<p class='10blue'><a href='" + html(link + "&mode=chain") +
           "' class='aapply'>审核后送多人会签</a></p>" +
-          form_open("shenhe.asp", item, "checkstep(true)") +
+          form_open("shenhe.asp", item, "stepSubmit(this, checkstep(true))") +
           form_row("审核意见：", opinion_box("name_sh")) +
           form_row("下 一 步：", typed_select(kCountersign, kSignOff, kSignOff)) +
           form_row("处 理 人：", chosen_field()) + form_close(ctx, "提 交") +
@@ -226,7 +259,8 @@ void huiqian_page(asp::ScriptingContext& ctx, Huiqian& step) {
     for (std::size_t i = 0; i + 1 < chain.size(); ++i)
       order += html(user_name(ctx.conn(), chain[i])) + " 会签，";
     order += html(user_name(ctx.conn(), chain.back())) + " 签发";
-    r.Write(form_open("huiqian.asp", item, "checkstep(false)") +
+    r.Write(body_tools("review", item.baseid) +
+            form_open("huiqian.asp", item, "stepSubmit(this, checkstep(false))") +
             form_row("会签意见：", opinion_box("name_hq")) + form_row("之后依次：", order) +
             form_close(ctx, "提 交"));
   }
@@ -238,7 +272,8 @@ void qianfa_page(asp::ScriptingContext& ctx, Qianfa& step) {
   if (ctx.request().is_post()) return post_step(ctx, step, "签发", "公文已发送");
   Item item = opened_item(ctx, "qianfa.asp");
   begin_step_page(ctx, item, "签发");
-  ctx.response().Write(form_open("qianfa.asp", item, "checkstep(true)") +
+  ctx.response().Write(body_tools("sign", item.baseid) +
+                       form_open("qianfa.asp", item, "stepSubmit(this, checkstep(true))") +
                        form_row("签发意见：", opinion_box("name_qf")) +
                        form_row("下 一 步：", "公文归档（分发）") +
                        form_row("分 发 人：", chosen_field()) + form_close(ctx, "签 发") +
@@ -267,17 +302,18 @@ void sendback_page(asp::ScriptingContext& ctx, Sendback& step) {
 
 // The right-hand column of the drafting and redrafting forms: body upload,
 // next step, first handler.
-std::string draft_column(bool redraft) {
-  std::string out = "<table width='100%' border='0' cellspacing='0' cellpadding='3'>";
+std::string draft_column(bool redraft, std::int64_t flowid = 0) {
+  std::string out = "<table width='100%' border='0' cellspacing='0' cellpadding='3'><tr><td>" +
+                    body_tools(redraft ? "redraft" : "draft", flowid) + "</td></tr>";
   if (!redraft) {
     out +=
-        "<tr><td class='10blue'>公文正文：<br><input type='file' id='bodyfile'><br>"
-        "<a id='templelink' href='loadtemple.asp' class='aapply' target='_blank'>"
+        "<tr id='fallbackbox'><td class='10blue'>公文正文：<br><input type='file' id='bodyfile'>"
+        "<br><a id='templelink' href='loadtemple.asp' class='aapply' target='_blank'>"
         "下载所选模板</a>，在其上撰写正文</td></tr>";
   } else {
     out +=
-        "<tr><td class='10blue'>新的正文（不换可不选）：<br><input type='file' id='bodyfile'>"
-        "</td></tr>";
+        "<tr id='fallbackbox'><td class='10blue'>新的正文（不换可不选）：<br>"
+        "<input type='file' id='bodyfile'></td></tr>";
   }
   out += "<tr><td class='10blue'>下一步：" + typed_select(kVerification, kSignOff, kVerification) +
          "</td></tr><tr><td class='10blue'>处理人：<input type='text' name='username' size='16' "
@@ -365,7 +401,7 @@ void fawen1_page(asp::ScriptingContext& ctx, Fawen1& fawen1) {
   begin_step_page(ctx, *item, "重新起草公文", form);
   auto& r = ctx.response();
   r.Write("<p class='10blue'>修改公文：</p>" + redraft_fields(d) +
-          "</td><td width='200' valign='top'>" + draft_column(true));
+          "</td><td width='200' valign='top'>" + draft_column(true, item->baseid));
   picker(ctx, false);
   r.Write("</td></tr></table></td></tr></table>" + host::form_token_field(ctx) + "</form>");
   page_scripts(ctx);
@@ -435,6 +471,28 @@ void fawenpso_page(asp::ScriptingContext& ctx) {
   plain_answer(ctx, 200, "OK");
 }
 
+// "stepdoc.asp?flowid=": the request body replaces the body of outgoing
+// document `flowid` while the user has an open item of an approval step on
+// it: the body as the handler revised or signed it.
+void stepdoc_page(asp::ScriptingContext& ctx) {
+  if (!upload_allowed(ctx)) return;
+  const std::int64_t id = text::parse_id(ctx.request().QueryString("flowid"));
+  db::Params params{ctx.session().get("uid"), id};
+  std::string urls;
+  for (int code : {kVerification, kReview, kCountersign, kSignOff, kDistribution}) {
+    urls += urls.empty() ? "?" : ", ?";
+    params.emplace_back(std::string(find_step(code)->item.url));
+  }
+  std::string open = ctx.conn().scalar(
+      "SELECT COUNT(*) FROM newwork WHERE userid = ? AND baseid = ? AND status = 0 AND url IN (" +
+          urls + ")",
+      params);
+  if (id == 0 || open == "0") return plain_answer(ctx, 403, "您不能修改该公文的正文。");
+  ctx.conn().exec("UPDATE fawen SET filedata = ?, filetype = 'doc' WHERE id = ?",
+                  {db::Blob{ctx.request().body()}, id});
+  plain_answer(ctx, 200, "OK");
+}
+
 }  // namespace
 
 void register_fawen_pages(asp::Registry& r) {
@@ -447,9 +505,12 @@ void register_fawen_pages(asp::Registry& r) {
   host::add_page<Qianfa>(r, "qianfa", qianfa_page, {.title = "签发", .once = true});
   host::add_page<Fenfa>(r, "fenfa", fenfa_page, {.title = "公文归档", .once = true});
   host::add_page<Sendback>(r, "sendback", sendback_page, {.title = "退回", .once = true});
-  host::add_page(r, "redraftdoc.asp", redraftdoc_page,
-                 {.answer = host::Answer::plain, .upload = true});
-  host::add_page(r, "fawenpso.asp", fawenpso_page, {.answer = host::Answer::plain, .upload = true});
+  // Body uploads are once-only posts, also from the user's document helper.
+  const host::PageOptions body_upload{
+      .answer = host::Answer::plain, .once = true, .upload = true, .transfer = true};
+  host::add_page(r, "redraftdoc.asp", redraftdoc_page, body_upload);
+  host::add_page(r, "fawenpso.asp", fawenpso_page, body_upload);
+  host::add_page(r, "stepdoc.asp", stepdoc_page, body_upload);
 }
 
 }  // namespace desk::workflow

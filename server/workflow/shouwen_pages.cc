@@ -60,9 +60,38 @@ window.addEventListener('load', function () {
 
 // Registration of a document from outside: validates, sends the chosen file
 // as the whole body to swpso.asp (which keeps the new row's id in the
-// session), then submits the form with the file's name and extension.
+// session), then submits the form with the file's name and extension. With
+// the user's document helper (office.js) the body may be a file of the
+// user's computer named by its path, which the helper uploads.
 constexpr std::string_view kRegisterScript = R"JS(
-var sending = false;
+var sending = false, officeok = false;
+function tokened(url) {
+  return url + '?formtoken=' + (formtokens.length ? formtokens.shift() : '');
+}
+function extof(name) {
+  var dot = name.lastIndexOf('.');
+  return dot >= 0 ? name.substring(dot + 1) : '';
+}
+function helperupload(local) {
+  var cut = local.lastIndexOf('\\');
+  var folder = cut >= 0 ? local.substring(0, cut) : '', name = local.substring(cut + 1);
+  sending = true;
+  office.upload(tokened('swpso.asp'), name, folder, String(maxsize)).then(function (ok) {
+    if (!ok) throw new Error('文件正文上传失败，请检查本机文件的路径后重试！');
+    fieldof('fujian').value = name;
+    fieldof('fujiantype').value = extof(name);
+    fieldof('file').disabled = true;
+    document.form.submit();
+  }).catch(function (e) { sending = false; alert(e.message); });
+  return false;
+}
+window.addEventListener('load', function () {
+  office.ready().then(function (ok) {
+    officeok = ok;
+    if (ok) document.getElementById('officebox').style.display = '';
+    else office.sayFallback(document.getElementById('officenote'));
+  });
+});
 function checkform() {
   if (sending) return false;
   if (fieldof('title').value.replace(/\s/g, '') === '') {
@@ -72,12 +101,14 @@ function checkform() {
   }
   if (!leaderschosen()) return false;
   var input = fieldof('file');
+  var local = officeok ? document.getElementById('officepath').value.trim() : '';
+  if (local) return helperupload(local);
   var file = input.files && input.files[0];
   if (!file) { alert('请选择文件正文！'); return false; }
   if (file.size === 0) { alert('所选的文件正文是空文件！'); return false; }
   if (file.size > maxsize) { alert('文件正文超过了允许的大小！'); return false; }
   sending = true;
-  fetch('swpso.asp', {method: 'POST', body: file, credentials: 'same-origin',
+  fetch(tokened('swpso.asp'), {method: 'POST', body: file, credentials: 'same-origin',
                       headers: {'Content-Type': 'application/octet-stream'}})
     .then(function (r) {
       if (!r.ok) throw new Error(r.status === 413 ? '文件正文超过了允许的大小！' : '文件正文上传失败，请重试！');
@@ -97,12 +128,20 @@ function checkform() {
 void swdengji1_page(asp::ScriptingContext& ctx, Swdengji1& page) {
   page.main(ctx.conn());
   page.main1();
-  write_picker(ctx);
   auto& r = ctx.response();
+  r.Write(
+      "<div id='officebox' class='10blue' style='display:none'>或用办公助手上传本机文件：<br>"
+      "<input type='text' id='officepath' size='26' placeholder='如 d:\\收文\\来文.docx'>"
+      "</div><div id='officenote' class='10blue'></div>");
+  write_picker(ctx);
   r.Write("<input type='hidden' name='fujiantype'>");
+  std::string tokens;
+  for (int i = 0; i < 3; ++i)
+    tokens += std::string(i ? "," : "") + "'" + text::js_string(host::form_token(ctx)) + "'";
+  r.Write("<script language='javascript' src='office.js'></script>");
   r.Write("<script language='javascript'>var maxsize=" +
-          std::to_string(asp::upload_ceiling(ctx.session(), ctx.config())) + ";" +
-          std::string(kPeopleScript) + std::string(kRegisterScript) + "</script>");
+          std::to_string(asp::upload_ceiling(ctx.session(), ctx.config())) + ";var formtokens=[" +
+          tokens + "];" + std::string(kPeopleScript) + std::string(kRegisterScript) + "</script>");
   r.Write(host::form_token_field(ctx));
   page.main2();
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/text.h"
+#include "tests/support/multipart_body.h"
 #include "tests/support/testapp.h"
 
 namespace desk {
@@ -225,6 +226,35 @@ TEST(Attachments, UploadLimitNamesAndRemoval) {
   EXPECT_EQ(text_of(wang.post_raw("mailfjdel.asp?id=" + id, "")), "OK");
   EXPECT_EQ(app.db().scalar("SELECT COUNT(*) FROM mailfj"), "0");
   EXPECT_EQ(text_of(wang.get("writemail.asp?fjlist=1")).find(".txt"), std::string::npos);
+}
+
+TEST(Attachments, MultiPartUploadAddsEveryFileOrNone) {
+  MailFixture f;
+  const std::string token = "7d510424800931";
+  const std::string body = testing::control_body(
+      token, {{"note", "x"}},
+      {{"d:\\资料\\报告.doc", "DOC\r\nBYTES"}, {"c:\\a\\b.tar.gz", std::string(5, '\0')}});
+  auto post = [&](const std::string& bytes, const std::string& form) {
+    return f.wang.post_raw("mailfjup.asp?formtoken=" + form, bytes,
+                           testing::control_content_type(token));
+  };
+  const std::string form = f.wang.form_token();
+  auto r = post(body, form);
+  ASSERT_EQ(r.status, 200) << text_of(r);
+  std::vector<std::string> ids = text::split(text_of(r).substr(3), ' ');
+  ASSERT_EQ(ids.size(), 2u);
+  EXPECT_EQ(f.app.db().scalar("SELECT filename FROM mailfj WHERE id = ?", {ids[0]}), "报告.doc");
+  EXPECT_EQ(f.app.db().scalar("SELECT filedata FROM mailfj WHERE id = ?", {ids[0]}),
+            "DOC\r\nBYTES");
+  EXPECT_EQ(f.app.db().scalar("SELECT filesize FROM mailfj WHERE id = ?", {ids[1]}), "5");
+  // They belong to the message being composed.
+  EXPECT_NE(text_of(f.wang.get("writemail.asp?fjlist=1")).find("报告.doc"), std::string::npos);
+  // A replay, a body without files and a broken body store nothing.
+  EXPECT_EQ(post(body, form).status, 409);
+  EXPECT_EQ(post(testing::control_body(token, {{"note", "x"}}, {}), f.wang.form_token()).status,
+            400);
+  EXPECT_EQ(post(body.substr(0, body.size() / 2), f.wang.form_token()).status, 400);
+  EXPECT_EQ(f.count("mailfj"), "2");
 }
 
 }  // namespace

@@ -456,6 +456,36 @@ TEST(Uploads, AttachmentOfTheDocumentBeingDrafted) {
       "PK\x03\x04");
 }
 
+TEST(Uploads, StepBodyReplacesTheBodyWhileTheStepIsOpen) {
+  Drafting d;
+  std::int64_t id = d.app.db().insert(
+      "INSERT INTO fawen (filedata, filetype, writeid) VALUES ('DRAFT', 'doc', 'zhang')");
+  auto body = [&] { return d.app.db().scalar("SELECT filedata FROM fawen WHERE id = ?", {id}); };
+  const std::string target = "stepdoc.asp?flowid=" + std::to_string(id);
+  // No item of li's on it yet, then items of the wrong kind or another
+  // user's: refused.
+  EXPECT_EQ(d.li.post_raw(target, "LI").status, 403);
+  d.app.db().exec(
+      "INSERT INTO newwork (userid, url, baseid, typed) VALUES ('li', 'fawen1.asp', ?, 'x'), "
+      "('zhang', 'shenhe.asp', ?, '审核')",
+      {id, id});
+  EXPECT_EQ(d.li.post_raw(target, "LI").status, 403);
+  std::int64_t item = d.app.db().insert(
+      "INSERT INTO newwork (userid, url, baseid, typed) VALUES ('li', 'qianfa.asp', ?, '签发')",
+      {id});
+  EXPECT_EQ(body(), "DRAFT");
+  // The signer's open item: replaced, once per form token.
+  const std::string token = d.li.form_token();
+  EXPECT_EQ(d.li.post_raw(target + "&formtoken=" + token, "SIGNED").status, 200);
+  EXPECT_EQ(body(), "SIGNED");
+  EXPECT_EQ(d.li.post_raw(target + "&formtoken=" + token, "AGAIN").status, 409);
+  EXPECT_EQ(d.li.post_raw("stepdoc.asp?flowid=0", "X").status, 403);
+  // Once the step is done the body is fixed.
+  d.app.db().exec("UPDATE newwork SET status = 1 WHERE id = ?", {item});
+  EXPECT_EQ(d.li.post_raw(target, "LATE").status, 403);
+  EXPECT_EQ(body(), "SIGNED");
+}
+
 TEST(DocumentView, FieldsEscapedOpinionsAsStoredAndDownloadLinks) {
   TestApp app;
   std::int64_t id = app.db().insert(
@@ -477,10 +507,10 @@ TEST(DocumentView, FieldsEscapedOpinionsAsStoredAndDownloadLinks) {
                 {db::Blob{"D"}, db::Blob{"P"}, id});
   v = *workflow::fawen_view(app.db(), id, Regional{});
   EXPECT_NE(v.find("<a href='loadhg.asp?flowid=" + std::to_string(id) +
-                     "' class='aapply' target='_blank'>报告.doc</a>"),
+                   "' class='aapply' target='_blank'>报告.doc</a>"),
             std::string::npos);
   EXPECT_NE(v.find("<a href='loadpso.asp?flowid=" + std::to_string(id) +
-                     "' class='aapply' target='_blank'>名单.xls</a>"),
+                   "' class='aapply' target='_blank'>名单.xls</a>"),
             std::string::npos);
   EXPECT_FALSE(workflow::fawen_view(app.db(), id + 1, Regional{}));
 }

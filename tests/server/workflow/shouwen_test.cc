@@ -98,7 +98,7 @@ TEST(Swdengji1, FormIsPrefilledInTheRegionalFormat) {
   EXPECT_LT(column, tree);
   EXPECT_LT(tree, type);
   EXPECT_LT(type, form_end);
-  EXPECT_TRUE(has(t, "fetch('swpso.asp'"));
+  EXPECT_TRUE(has(t, "fetch(tokened('swpso.asp')"));
   EXPECT_TRUE(has(t,
                   "<input type='hidden' name='flag' value='2'><input type='hidden' "
                   "name='hiddennum' value='0'></td></tr></table></form></td></tr></table>"
