@@ -2,6 +2,7 @@
 
 #include "server/files/documents.h"
 #include "server/files/mail_pages.h"
+#include "server/files/preview.h"
 #include "server/files/upload.h"
 
 namespace desk::files {
@@ -9,6 +10,7 @@ namespace desk::files {
 void register_pages(asp::Registry& registry) {
   register_mail_pages(registry);
   register_document_pages(registry);
+  register_preview_pages(registry);
   register_upload(registry);
 }
 

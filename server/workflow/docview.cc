@@ -35,7 +35,9 @@ std::optional<std::string> fawen_view(db::Connection& conn, std::int64_t id,
   if (d.integer("hasbody") != 0) {
     std::string name = d.text("documentname").empty() ? "下载正文" : d.text("documentname");
     body = "<a href='loadhg.asp?flowid=" + std::to_string(id) +
-           "' class='aapply' target='_blank'>" + html(name) + "</a>";
+           "' class='aapply' target='_blank'>" + html(name) +
+           "</a>&nbsp;&nbsp;<a href='preview.asp?flowid=" + std::to_string(id) +
+           "' class='aapply' target='_blank'>在线预览</a>";
   }
   std::string attachment = "（无附件）";
   if (d.integer("hasattachment") != 0) {

@@ -330,7 +330,9 @@ std::optional<std::string> shouwen_view(db::Connection& conn, std::int64_t id,
     if (name.empty()) name = "下载正文";
     body = with_body_link
                ? "<a href='swload.asp?flowid=" + std::to_string(id) +
-                     "' class='aapply' target='_blank'>" + html(name) + "</a>"
+                     "' class='aapply' target='_blank'>" + html(name) +
+                     "</a>&nbsp;&nbsp;<a href='preview.asp?kind=sw&flowid=" + std::to_string(id) +
+                     "' class='aapply' target='_blank'>在线预览</a>"
                : html(name);
   }
 
