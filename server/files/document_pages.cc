@@ -7,6 +7,7 @@
 #include "server/files/documents.h"
 #include "server/host/chrome.h"
 #include "server/host/kit.h"
+#include "server/workflow/staging.h"
 
 namespace desk::files {
 namespace {
@@ -83,7 +84,7 @@ void templelist_page(asp::ScriptingContext& ctx) {
   db::Result rows = ctx.conn().query(
       "SELECT t.id, t.filename, t.fileindex, t.wtime, t.userid, "
       "(SELECT name FROM userlist u WHERE u.uid = t.userid ORDER BY u.id LIMIT 1) AS username "
-      "FROM temple t ORDER BY t.id");
+      "FROM temple t WHERE NOT (t.filename = '' AND t.wtime IS NULL) ORDER BY t.id");
   auto& r = ctx.response();
   open_page(r, "公文模板");
   title_bar(r, "公文模板");
@@ -149,8 +150,23 @@ void templeup_page(asp::ScriptingContext& ctx) {
   if (n > asp::upload_ceiling(ctx.session(), ctx.config()))
     return plain_answer(ctx, 413, "模板文件超过了允许的大小。");
   if (n == 0) return plain_answer(ctx, 400, "没有收到模板文件。");
-  std::int64_t id = ctx.conn().insert("INSERT INTO temple (filedata, fileindex) VALUES (?, 0)",
-                                      {db::Blob{req.BinaryRead(n)}});
+  auto& conn = ctx.conn();
+  const DateTime t = ctx.now();
+  // An upload whose title form was not saved yet is replaced, not repeated.
+  std::int64_t id = text::parse_id(ctx.session().get("templeid"));
+  std::string bytes = req.BinaryRead(n);
+  db::Transaction tx(conn);
+  const bool replaced =
+      id != 0 && conn.exec(
+                         "UPDATE temple SET filedata = ?, uploadtime = ? WHERE id = ? AND "
+                         "filename = '' AND wtime IS NULL",
+                         {db::Blob{bytes}, t.iso(), id})
+                         .changes == 1;
+  if (!replaced)
+    id = conn.insert("INSERT INTO temple (filedata, fileindex, uploadtime) VALUES (?, 0, ?)",
+                     {db::Blob{std::move(bytes)}, t.iso()});
+  tx.commit();
+  workflow::sweep_uploads(conn, t);
   ctx.session().set("templeid", std::to_string(id));
   plain_answer(ctx, 200, "OK " + std::to_string(id));
 }

@@ -6,6 +6,7 @@
 
 #include "core/text.h"
 #include "server/workflow/flow.h"
+#include "server/workflow/staging.h"
 
 namespace desk::files {
 namespace {
@@ -246,11 +247,36 @@ void ShowSign::main(db::Connection& conn) {
 
 // ---- Uploads --------------------------------------------------------------
 
+namespace {
+
+// The row this session uploaded under `upload_key` while Session `key` still
+// names it and `open_sql` finds it not yet completed; 0 otherwise. A second
+// upload before the form is saved replaces that row's body.
+std::int64_t own_open_upload(db::Connection& conn, const asp::Session& s, std::string_view key,
+                             std::string_view upload_key, const std::string& open_sql) {
+  const std::string id = s.get(key);
+  if (id.empty() || id != s.get(upload_key)) return 0;
+  std::int64_t n = text::parse_id(id);
+  return n != 0 && !conn.query(open_sql, {n}).empty() ? n : 0;
+}
+
+}  // namespace
+
 void SaveDoc::main(db::Connection& conn) {
   std::string body = read_upload(request(), session(), ctx().config());
   if (!body.empty()) {
-    std::int64_t id = conn.insert("INSERT INTO fawen (filetype, filedata) VALUES (?, ?)",
-                                  {"doc", db::Blob{std::move(body)}});
+    const DateTime t = now();
+    db::Transaction tx(conn);
+    std::int64_t id = own_open_upload(conn, session(), "fawenid", kFawenUploadKey,
+                                      "SELECT 1 FROM fawen WHERE id = ? AND writeid = ''");
+    if (id != 0)
+      conn.exec("UPDATE fawen SET filedata = ?, filetype = 'doc', uploadtime = ? WHERE id = ?",
+                {db::Blob{std::move(body)}, t.iso(), id});
+    else
+      id = conn.insert("INSERT INTO fawen (filetype, filedata, uploadtime) VALUES (?, ?, ?)",
+                       {"doc", db::Blob{std::move(body)}, t.iso()});
+    tx.commit();
+    workflow::sweep_uploads(conn, t);
     session().set("fawenid", std::to_string(id));
     session().set(kFawenUploadKey, std::to_string(id));
   }
@@ -260,8 +286,18 @@ void SaveDoc::main(db::Connection& conn) {
 void SwPso::main(db::Connection& conn) {
   std::string body = read_upload(request(), session(), ctx().config());
   if (!body.empty()) {
-    std::int64_t id =
-        conn.insert("INSERT INTO shouwen (filedata) VALUES (?)", {db::Blob{std::move(body)}});
+    const DateTime t = now();
+    db::Transaction tx(conn);
+    std::int64_t id = own_open_upload(conn, session(), "shouwenid", kShouwenUploadKey,
+                                      "SELECT 1 FROM shouwen WHERE id = ? AND draftime IS NULL");
+    if (id != 0)
+      conn.exec("UPDATE shouwen SET filedata = ?, uploadtime = ? WHERE id = ?",
+                {db::Blob{std::move(body)}, t.iso(), id});
+    else
+      id = conn.insert("INSERT INTO shouwen (filedata, uploadtime) VALUES (?, ?)",
+                       {db::Blob{std::move(body)}, t.iso()});
+    tx.commit();
+    workflow::sweep_uploads(conn, t);
     session().set("shouwenid", std::to_string(id));
     session().set(kShouwenUploadKey, std::to_string(id));
   }

@@ -113,14 +113,16 @@ class ShowSign : public asp::PageComponent {
 // asp::upload_ceiling is refused with Error(too_large) before anything is stored.
 
 // `savedoc`: a new outgoing document holding only the body (`filetype` "doc");
-// sets Session `fawenid` to its id.
+// sets Session `fawenid` to its id. While the form has not been saved,
+// another upload of the session replaces the body of that same row.
 class SaveDoc : public asp::PageComponent {
  public:
   void main(db::Connection& conn);
 };
 
 // `swpso`: a new incoming document holding only the body; sets Session
-// `shouwenid` to its id.
+// `shouwenid` to its id. As `savedoc`, a second upload before the form is
+// saved replaces the body of that row.
 class SwPso : public asp::PageComponent {
  public:
   void main(db::Connection& conn);

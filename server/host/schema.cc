@@ -393,6 +393,28 @@ CREATE TABLE loginfail (
 );
 CREATE INDEX loginfail_uid ON loginfail(uid, failtime);
 CREATE INDEX loginfail_ip ON loginfail(ipaddress, failtime);
+
+-- Uploads wait for the form that names them. A body uploaded for a new
+-- document (or template) is a row not yet completed, stamped `uploadtime`;
+-- bytes that replace those of an existing document wait in `staged` until
+-- its form is saved. What no form completes within a day is removed.
+ALTER TABLE fawen ADD COLUMN uploadtime TEXT;
+ALTER TABLE shouwen ADD COLUMN uploadtime TEXT;
+ALTER TABLE temple ADD COLUMN uploadtime TEXT;
+UPDATE fawen SET uploadtime = CURRENT_TIMESTAMP WHERE writeid = '';
+UPDATE shouwen SET uploadtime = CURRENT_TIMESTAMP WHERE draftime IS NULL;
+UPDATE temple SET uploadtime = CURRENT_TIMESTAMP WHERE wtime IS NULL AND filename = '';
+CREATE TABLE staged (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  owner TEXT NOT NULL,
+  target INTEGER NOT NULL,
+  kind TEXT NOT NULL,
+  data BLOB,
+  uploadtime TEXT NOT NULL,
+  UNIQUE (owner, target, kind)
+);
+CREATE INDEX fawen_upload ON fawen(uploadtime) WHERE writeid = '';
+CREATE INDEX shouwen_upload ON shouwen(uploadtime) WHERE draftime IS NULL;
 )SQL";
 
 struct Migration {

@@ -8,6 +8,7 @@
 #include "core/text.h"
 #include "server/workflow/approval.h"
 #include "server/workflow/flow.h"
+#include "server/workflow/staging.h"
 
 namespace desk::workflow {
 namespace {
@@ -146,6 +147,7 @@ void Fawen1::main(db::Connection& conn) {
     return;
   }
   save_draft(ctx(), conn, id, "opendoc", form);
+  apply_staged(conn, uid, id);
   if (!work::close_item(conn, nwid, uid, at))
     throw Error(Errc::conflict, "该待办事项已经办理，或不是您的待办事项。");
   tx.commit();

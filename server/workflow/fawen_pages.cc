@@ -14,6 +14,7 @@
 #include "server/workflow/fawen.h"
 #include "server/workflow/flow.h"
 #include "server/workflow/picker.h"
+#include "server/workflow/staging.h"
 
 namespace desk::workflow {
 namespace {
@@ -446,28 +447,35 @@ bool upload_allowed(asp::ScriptingContext& ctx) {
   return true;
 }
 
-// "redraftdoc.asp": the request body replaces the body of the sent-back
+// "redraftdoc.asp": the request body is the new body of the sent-back
 // document named by Session `fawenid` (the drafter's own, while the redraft
-// item is open).
+// item is open), kept until the redraft form is saved.
 void redraftdoc_page(asp::ScriptingContext& ctx) {
   if (!upload_allowed(ctx)) return;
   std::int64_t id = changeable_document(ctx);
   if (id == 0 || ctx.conn().scalar("SELECT writeid FROM fawen WHERE id = ?", {id}).empty())
     return plain_answer(ctx, 403, "您不能修改该公文的正文。");
-  ctx.conn().exec("UPDATE fawen SET filedata = ?, filetype = 'doc' WHERE id = ?",
-                  {db::Blob{ctx.request().body()}, id});
+  // The new body waits for the redraft form: an abandoned redraft leaves the
+  // document as it was.
+  stage(ctx.conn(), ctx.session().get("uid"), id, Staged::body, ctx.request().body(), ctx.now());
   plain_answer(ctx, 200, "OK");
 }
 
 // "fawenpso.asp": the request body becomes the attachment of the document
 // being drafted or redrafted (Session `fawenid`); its name and type are saved
-// with the form.
+// with the form, and a redraft gets it when its form is saved.
 void fawenpso_page(asp::ScriptingContext& ctx) {
   if (!upload_allowed(ctx)) return;
   std::int64_t id = changeable_document(ctx);
   if (id == 0) return plain_answer(ctx, 403, "您不能修改该公文的附件。");
-  ctx.conn().exec("UPDATE fawen SET psodata = ? WHERE id = ?",
-                  {db::Blob{ctx.request().body()}, id});
+  // A document not yet drafted is itself an upload waiting for its form; a
+  // document back for redrafting gets the attachment when its form is saved.
+  auto& conn = ctx.conn();
+  if (conn.scalar("SELECT writeid FROM fawen WHERE id = ?", {id}).empty())
+    conn.exec("UPDATE fawen SET psodata = ?, uploadtime = ? WHERE id = ?",
+              {db::Blob{ctx.request().body()}, ctx.now().iso(), id});
+  else
+    stage(conn, ctx.session().get("uid"), id, Staged::attachment, ctx.request().body(), ctx.now());
   plain_answer(ctx, 200, "OK");
 }
 

@@ -417,7 +417,9 @@ TEST(Uploads, RedraftBodyReplacesOnlyTheDraftersSentBackDocument) {
         .front()["filedata"]
         .bytes();
   };
-  EXPECT_EQ(body(), "NEW BODY");
+  // The new body waits for the redraft form: an abandoned redraft leaves the
+  // document as it was.
+  EXPECT_EQ(body(), "OLD");
   EXPECT_EQ(count(d.app, "fawen"), "1");
 
   // Not the drafter.
@@ -428,8 +430,11 @@ TEST(Uploads, RedraftBodyReplacesOnlyTheDraftersSentBackDocument) {
   EXPECT_EQ(d.zhang.post_raw("redraftdoc.asp", std::string(11, 'x')).status, 413);
   set_session(d.app, d.zhang, "MaxSize", "1000");
   EXPECT_EQ(d.zhang.post_raw("redraftdoc.asp", "").status, 400);
-  // Once the redraft is saved the body is fixed again.
-  d.app.db().exec("UPDATE newwork SET status = 1 WHERE id = ?", {d.item});
+  // Saving the redraft puts the new body in place; after that the body is
+  // fixed again.
+  ASSERT_EQ(d.zhang.post("fawen1.asp", d.redraft_form(std::to_string(d.item))).status, 200);
+  EXPECT_EQ(body(), "NEW BODY");
+  EXPECT_EQ(count(d.app, "staged"), "0");
   EXPECT_EQ(d.zhang.post_raw("redraftdoc.asp", "LATE").status, 403);
   EXPECT_EQ(body(), "NEW BODY");
   // A document still being drafted has no redraft: its body comes from the
