@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/text.h"
+#include "server/workflow/staging.h"
 
 namespace desk::workflow {
 namespace {
@@ -91,6 +92,7 @@ void single_step(asp::ScriptingContext& ctx, db::Connection& conn, const SingleS
 
   db::Transaction tx(conn);
   work::open_item(conn, nwid, h.uid, flowid, s.url);
+  apply_staged(conn, h.uid, flowid);  // the body as this handler revised or signed it
   std::string title = document_title(conn, flowid);
   std::string block = opinion_block(opinion, h.username, h.now);
   if (s.records_verifier) {
@@ -154,6 +156,7 @@ void Sendhuiqian::main(db::Connection& conn) {
 
   db::Transaction tx(conn);
   work::open_item(conn, nwid, h.uid, flowid, "shenhe.asp");
+  apply_staged(conn, h.uid, flowid);
   std::string title = document_title(conn, flowid);
   conn.exec("UPDATE fawen SET name_sh = ? WHERE id = ?",
             {opinion_block(opinion, h.username, h.now), flowid});
@@ -173,6 +176,7 @@ void Huiqian::main(db::Connection& conn) {
 
   db::Transaction tx(conn);
   Item item = work::open_item(conn, nwid, h.uid, flowid, "huiqian.asp");
+  apply_staged(conn, h.uid, flowid);
   NextUser next = next_user(item.userlist);
   if (next.next.empty())
     throw Error(Errc::conflict, "该会签事项没有后续的会签人或签发人，无法继续传递，请退回拟稿人。");
@@ -200,6 +204,7 @@ void Fenfa::main(db::Connection& conn) {
 
   db::Transaction tx(conn);
   work::open_item(conn, nwid, h.uid, flowid, "fenfa.asp");
+  apply_staged(conn, h.uid, flowid);
   std::string title = document_title(conn, flowid);
   conn.exec(
       "UPDATE fawen SET name_correct = ?, name_print = ?, donetime = ?, status = '1' "

@@ -479,9 +479,10 @@ void fawenpso_page(asp::ScriptingContext& ctx) {
   plain_answer(ctx, 200, "OK");
 }
 
-// "stepdoc.asp?flowid=": the request body replaces the body of outgoing
-// document `flowid` while the user has an open item of an approval step on
-// it: the body as the handler revised or signed it.
+// "stepdoc.asp?flowid=": the request body is the body of outgoing document
+// `flowid` as the user revised or signed it, while the user has an open item
+// of an approval step on it; it reaches the document when the step's form
+// is saved (an abandoned step leaves the body as it was).
 void stepdoc_page(asp::ScriptingContext& ctx) {
   if (!upload_allowed(ctx)) return;
   const std::int64_t id = text::parse_id(ctx.request().QueryString("flowid"));
@@ -496,8 +497,7 @@ void stepdoc_page(asp::ScriptingContext& ctx) {
           urls + ")",
       params);
   if (id == 0 || open == "0") return plain_answer(ctx, 403, "您不能修改该公文的正文。");
-  ctx.conn().exec("UPDATE fawen SET filedata = ?, filetype = 'doc' WHERE id = ?",
-                  {db::Blob{ctx.request().body()}, id});
+  stage(ctx.conn(), ctx.session().get("uid"), id, Staged::body, ctx.request().body(), ctx.now());
   plain_answer(ctx, 200, "OK");
 }
 

@@ -461,10 +461,11 @@ TEST(Uploads, AttachmentOfTheDocumentBeingDrafted) {
       "PK\x03\x04");
 }
 
-TEST(Uploads, StepBodyReplacesTheBodyWhileTheStepIsOpen) {
+TEST(Uploads, StepBodyReachesTheDocumentWithTheStepsForm) {
   Drafting d;
   std::int64_t id = d.app.db().insert(
-      "INSERT INTO fawen (filedata, filetype, writeid) VALUES ('DRAFT', 'doc', 'zhang')");
+      "INSERT INTO fawen (filedata, filetype, writeid, title) VALUES ('DRAFT', 'doc', 'zhang', "
+      "'通知')");
   auto body = [&] { return d.app.db().scalar("SELECT filedata FROM fawen WHERE id = ?", {id}); };
   const std::string target = "stepdoc.asp?flowid=" + std::to_string(id);
   // No item of li's on it yet, then items of the wrong kind or another
@@ -475,20 +476,24 @@ TEST(Uploads, StepBodyReplacesTheBodyWhileTheStepIsOpen) {
       "('zhang', 'shenhe.asp', ?, '审核')",
       {id, id});
   EXPECT_EQ(d.li.post_raw(target, "LI").status, 403);
+  EXPECT_EQ(d.li.post_raw("stepdoc.asp?flowid=0", "X").status, 403);
   std::int64_t item = d.app.db().insert(
       "INSERT INTO newwork (userid, url, baseid, typed) VALUES ('li', 'qianfa.asp', ?, '签发')",
       {id});
-  EXPECT_EQ(body(), "DRAFT");
-  // The signer's open item: replaced, once per form token.
+  // The signer's open item: kept, once per form token, until the form is saved.
   const std::string token = d.li.form_token();
   EXPECT_EQ(d.li.post_raw(target + "&formtoken=" + token, "SIGNED").status, 200);
-  EXPECT_EQ(body(), "SIGNED");
   EXPECT_EQ(d.li.post_raw(target + "&formtoken=" + token, "AGAIN").status, 409);
-  EXPECT_EQ(d.li.post_raw("stepdoc.asp?flowid=0", "X").status, 403);
-  // Once the step is done the body is fixed.
-  d.app.db().exec("UPDATE newwork SET status = 1 WHERE id = ?", {item});
-  EXPECT_EQ(d.li.post_raw(target, "LATE").status, 403);
+  EXPECT_EQ(body(), "DRAFT");
+  auto r = d.li.post("qianfa.asp", {{"flowid", std::to_string(id)},
+                                    {"nwid", std::to_string(item)},
+                                    {"name_qf", "同意"},
+                                    {"hiddenselect", "zhang"}});
+  EXPECT_EQ(r.status, 200) << text_of(r);
   EXPECT_EQ(body(), "SIGNED");
+  EXPECT_EQ(d.app.db().scalar("SELECT COUNT(*) FROM staged"), "0");
+  // Once the step is done the body is fixed.
+  EXPECT_EQ(d.li.post_raw(target, "LATE").status, 403);
 }
 
 TEST(DocumentView, FieldsEscapedOpinionsAsStoredAndDownloadLinks) {
