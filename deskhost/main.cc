@@ -1,14 +1,24 @@
 // deskhost: creates application folders and serves them.
 //
 //   deskhost init APPDIR [--edition office|law] [--admin-password PW] [--demo]
+//                 [--self-signed [--tls-name NAME]...]
 //   deskhost update-site APPDIR
 //   deskhost serve [--host 127.0.0.1] [--port 8080] [--vdir NAME=APPDIR]...
 //                  [--metabase FILE] [--threads N] [--quiet]
+//                  [--https-port N --cert FILE --key FILE]
+// HTTPS is served beside HTTP when a port, a certificate and a key are given,
+// on the command line or in the metabase object ("https_port",
+// "tls_certificate", "tls_key"). init --self-signed makes a trial pair in
+// APPDIR/data/tls/ (cert.pem, key.pem) for localhost, 127.0.0.1 and each NAME.
 //   deskhost modem NUMBER TEXT [--app APPDIR] [--device DEV] [--speed BAUD]
 //                  [--framing 8N1] [--centre NUMBER]
+#include <nlohmann/json.hpp>
+
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,6 +27,7 @@
 #include "deskhost/appdir.h"
 #include "deskhost/modem.h"
 #include "deskhost/register_all.h"
+#include "deskhost/tls_cert.h"
 #include "platform/asp/site_host.h"
 #include "platform/http/http.h"
 #include "server/host/schema.h"
@@ -36,9 +47,10 @@ int usage() {
       "usage:\n"
       "  deskhost init APPDIR [--edition office|law] [--admin-password PW] [--demo]\n"
       "                [--site DIR] [--password-cost interactive|min]\n"
+      "                [--self-signed [--tls-name NAME]...]\n"
       "  deskhost update-site APPDIR [--site DIR]\n"
       "  deskhost serve [--host ADDR] [--port N] [--vdir NAME=APPDIR]... [--metabase FILE]\n"
-      "                 [--threads N] [--quiet]\n"
+      "                 [--threads N] [--quiet] [--https-port N --cert FILE --key FILE]\n"
       "  deskhost modem NUMBER TEXT [--app APPDIR] [--device DEV] [--speed BAUD]\n"
       "                 [--framing 8N1] [--centre NUMBER]\n");
   return 2;
@@ -55,9 +67,15 @@ int cmd_init(int argc, char** argv) {
   deskhost::InitOptions opt;
   opt.appdir = argv[2];
   opt.site = DESK_SITE_DIR;
+  bool self_signed = false;
+  std::vector<std::string> tls_names;
   for (int i = 3; i < argc; ++i) {
     std::string a = argv[i];
-    if (a == "--edition")
+    if (a == "--self-signed")
+      self_signed = true;
+    else if (a == "--tls-name")
+      tls_names.push_back(value_of(argc, argv, i));
+    else if (a == "--edition")
       opt.edition = value_of(argc, argv, i);
     else if (a == "--admin-password")
       opt.admin_password = value_of(argc, argv, i);
@@ -75,6 +93,13 @@ int cmd_init(int argc, char** argv) {
               opt.edition.c_str());
   std::printf("administrator: admin / %s\n", r.admin_password.c_str());
   for (const auto& line : r.demo_accounts) std::printf("demo user: %s\n", line.c_str());
+  if (self_signed) {
+    // Under data/, which is never served as a file.
+    fs::path dir = opt.appdir / "data" / "tls";
+    deskhost::make_self_signed(dir / "cert.pem", dir / "key.pem", tls_names);
+    std::printf("self-signed certificate: serve with --https-port 8443 --cert %s --key %s\n",
+                (dir / "cert.pem").string().c_str(), (dir / "key.pem").string().c_str());
+  }
   return 0;
 }
 
@@ -92,19 +117,23 @@ int cmd_update_site(int argc, char** argv) {
   return 0;
 }
 
+unsigned short port_of(const std::string& v) {
+  long long p = 0;
+  if (!text::parse_int(v, p) || p < 0 || p > 65535) throw Error(Errc::config, "bad port " + v);
+  return static_cast<unsigned short>(p);
+}
+
 int cmd_serve(int argc, char** argv) {
   http::Options hopt;
   std::vector<asp::VirtualDir> dirs;
   fs::path metabase;
+  std::string https_port, cert, key;
   for (int i = 2; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--host") {
       hopt.host = value_of(argc, argv, i);
     } else if (a == "--port") {
-      long long p = 0;
-      if (!text::parse_int(value_of(argc, argv, i), p) || p < 0 || p > 65535)
-        throw Error(Errc::config, "bad port");
-      hopt.port = static_cast<unsigned short>(p);
+      hopt.port = port_of(value_of(argc, argv, i));
     } else if (a == "--threads") {
       long long n = 0;
       if (!text::parse_int(value_of(argc, argv, i), n) || n < 1 || n > 256)
@@ -122,6 +151,12 @@ int cmd_serve(int argc, char** argv) {
       metabase = value_of(argc, argv, i);
     } else if (a == "--quiet") {
       hopt.access_log = false;
+    } else if (a == "--https-port") {
+      https_port = value_of(argc, argv, i);
+    } else if (a == "--cert") {
+      cert = value_of(argc, argv, i);
+    } else if (a == "--key") {
+      key = value_of(argc, argv, i);
     } else {
       return usage();
     }
@@ -129,7 +164,21 @@ int cmd_serve(int argc, char** argv) {
   if (!metabase.empty()) {
     auto listed = asp::load_metabase(metabase);
     dirs.insert(dirs.begin(), listed.begin(), listed.end());
+    // The host's HTTPS settings, unless the command line gives them.
+    std::ifstream in(metabase);
+    nlohmann::json doc = nlohmann::json::parse(in, nullptr, false);
+    if (doc.is_object()) {
+      auto setting = [&](std::string& out, const char* name) {
+        if (out.empty() && doc.contains(name))
+          out = doc[name].is_string() ? doc[name].get<std::string>() : doc[name].dump();
+      };
+      setting(https_port, "https_port");
+      setting(cert, "tls_certificate");
+      setting(key, "tls_key");
+    }
   }
+  if (!https_port.empty() && (cert.empty() || key.empty()))
+    throw Error(Errc::config, "HTTPS needs --cert FILE and --key FILE");
   if (dirs.empty())
     throw Error(Errc::config, "nothing to serve: give --vdir NAME=APPDIR or --metabase FILE");
 
@@ -146,7 +195,20 @@ int cmd_serve(int argc, char** argv) {
   http::Server server(hopt, site);
   server.listen();
   std::fprintf(stderr, "deskhost: listening on http://%s:%u/\n", hopt.host.c_str(), server.port());
+  std::unique_ptr<http::Server> secure;
+  if (!https_port.empty()) {
+    http::Options sopt = hopt;
+    sopt.port = port_of(https_port);
+    sopt.tls_certificate = cert;
+    sopt.tls_key = key;
+    secure = std::make_unique<http::Server>(sopt, site);
+    secure->listen();
+    std::fprintf(stderr, "deskhost: listening on https://%s:%u/\n", sopt.host.c_str(),
+                 secure->port());
+    secure->start();
+  }
   server.run(true);
+  if (secure) secure->stop();  // its destructor waits for it
   return 0;
 }
 

@@ -376,7 +376,8 @@ http::Reply SiteHost::serve_page(App& app, const PageSpec& page, const std::stri
                                                "; Max-Age=0; HttpOnly; SameSite=Lax");
     else
       r.headers.emplace_back("Set-Cookie", std::string(kSessionCookie) + "=" + session.token() +
-                                               "; Path=" + path + "; HttpOnly; SameSite=Lax");
+                                               "; Path=" + path + "; HttpOnly; SameSite=Lax" +
+                                               (m.secure ? "; Secure" : ""));
   }
   return r;
 }

@@ -13,6 +13,7 @@
 
 #include "core/error.h"
 #include "core/text.h"
+#include "platform/http/stream.h"
 
 namespace desk::http {
 
@@ -59,11 +60,23 @@ struct Server::Impl {
   net::steady_timer grace{control};
   std::vector<std::thread> threads;
 
-  Impl(Options o, Handler& h) : opt(std::move(o)), handler(h) {}
+  std::optional<net::ssl::context> tls;
+
+  Impl(Options o, Handler& h) : opt(std::move(o)), handler(h) {
+    if (opt.tls_certificate.empty() != opt.tls_key.empty())
+      throw Error(Errc::config, "HTTPS needs both a certificate and a private key");
+    if (!opt.tls_certificate.empty()) {
+      try {
+        tls.emplace(make_tls_context(opt.tls_certificate, opt.tls_key));
+      } catch (const std::exception& e) {
+        throw Error(Errc::config, e.what());
+      }
+    }
+  }
 
   struct Conn : std::enable_shared_from_this<Conn> {
     Impl& srv;
-    beast::tcp_stream stream;
+    ServerStream stream;
     beast::flat_buffer buffer;
     std::optional<bhttp::request_parser<bhttp::string_body>> parser;
     std::shared_ptr<bhttp::response<bhttp::string_body>> reply;
@@ -74,7 +87,7 @@ struct Server::Impl {
     std::string log_method, log_target;
     std::list<std::weak_ptr<Conn>>::iterator self_it;
 
-    Conn(Impl& s, tcp::socket sock) : srv(s), stream(std::move(sock)) {
+    Conn(Impl& s, tcp::socket sock) : srv(s), stream(std::move(sock), s.tls ? &*s.tls : nullptr) {
       beast::error_code ec;
       auto ep = stream.socket().remote_endpoint(ec);
       remote = ec ? "-" : ep.address().to_string();
@@ -90,6 +103,16 @@ struct Server::Impl {
       if (--srv.live == 0 && srv.stopping && !srv.ioc.stopped()) {
         net::post(srv.control, [&s = srv] { s.grace.cancel(); });
       }
+    }
+
+    // Over TLS the handshake comes first, within the time allowed for a head.
+    void begin() {
+      if (!stream.secure()) return read_head();
+      stream.expires_after(srv.opt.header_timeout);
+      stream.async_handshake([self = shared_from_this()](beast::error_code ec) {
+        if (ec) return self->close();
+        self->read_head();
+      });
     }
 
     void read_head() {
@@ -160,6 +183,7 @@ struct Server::Impl {
       for (const auto& f : req) m.headers.emplace_back(std::string(f.name_string()), std::string(f.value()));
       if (with_body) m.body = std::move(req.body());
       m.remote_addr = remote;
+      m.secure = stream.secure();
       return m;
     }
 
@@ -262,7 +286,7 @@ struct Server::Impl {
         conns.push_front(c);
         c->self_it = conns.begin();
       }
-      net::dispatch(c->stream.get_executor(), [c] { c->read_head(); });
+      net::dispatch(c->stream.get_executor(), [c] { c->begin(); });
       accept();
     });
   }

@@ -22,6 +22,7 @@ struct Message {
   Pairs headers;
   std::string body;
   std::string remote_addr;
+  bool secure = false;  // came over TLS
   std::string header(std::string_view name) const;
 };
 
@@ -51,6 +52,9 @@ struct Options {
   std::chrono::seconds write_timeout{60};
   std::chrono::seconds shutdown_grace{10};
   bool access_log = true;
+  // PEM files of the certificate chain and the private key: when both are
+  // given the server speaks HTTPS (TLS 1.2 or later) only.
+  std::string tls_certificate, tls_key;
 };
 
 class Server {
