@@ -94,6 +94,7 @@ struct Companion::Instance {
         timer(loop.new_timer()) {
     http.connect_timeout_ms = o.connect_timeout_ms;
     http.timeout_ms = o.timeout_ms;
+    http.ca_file = o.ca_file;
     // The page cannot answer a dialog in the middle of a call.
     word->page_setup_dialog = [](const docx::PageSetup&) -> std::optional<docx::PageSetup> {
       return std::nullopt;

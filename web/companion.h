@@ -60,6 +60,8 @@ struct CompanionOptions {
   bool test_ops = false;
   // Time limits of the controls' transfers.
   long connect_timeout_ms = 15'000, timeout_ms = 120'000;
+  // Certificates trusted for the suite besides the system's (PEM); "" none.
+  std::string ca_file;
   // Shows a new pairing code to the user.
   std::function<void(const std::string& code)> announce;
 };

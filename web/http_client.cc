@@ -125,6 +125,7 @@ HttpResponse HttpClient::send(const HttpRequest& request) const {
     curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, on_header);
     curl_easy_setopt(c, CURLOPT_HEADERDATA, &sink);
     if (!cookie.empty()) curl_easy_setopt(c, CURLOPT_COOKIE, cookie.c_str());
+    if (!ca_file.empty()) curl_easy_setopt(c, CURLOPT_CAINFO, ca_file.c_str());
     std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> headers(nullptr,
                                                                         curl_slist_free_all);
     auto add = [&](const std::string& line) {

@@ -43,6 +43,9 @@ class HttpClient {
  public:
   // Sent as the Cookie header of every request when not empty.
   std::string cookie;
+  // PEM file of certificates trusted for https besides the system's (a
+  // server's own self-signed certificate); "" for the system's only.
+  std::string ca_file;
   std::uint64_t max_body_bytes = 256ull << 20;
   long connect_timeout_ms = 15'000;
   long timeout_ms = 120'000;  // the whole exchange, body included

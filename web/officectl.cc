@@ -3,7 +3,7 @@
 //   officectl run SCRIPT [--drives DIR] [--work DIR] [--cookie TEXT]
 //   officectl serve [--origin URL] [--port N] [--drives DIR] [--work DIR]
 //                   [--state DIR] [--editor CMD|none] [--timeout SECONDS]
-//                   [--test-ops] [--log]
+//                   [--ca FILE] [--test-ops] [--log]
 //   officectl code [--state DIR]
 // SCRIPT "-" reads standard input. Windows paths in calls map into DIR of
 // --drives (one folder per drive letter; default
@@ -14,7 +14,8 @@
 // code it prints (and `officectl code` shows) is typed into the page once.
 // --state (default $XDG_CONFIG_HOME/deskoffice) keeps the pairings.
 // --editor opens each loaded document for the user (default: LibreOffice
-// when installed).
+// when installed). --ca names a PEM file of certificates to trust for the
+// suite besides the system's (a trial suite's self-signed certificate).
 #include <pthread.h>
 #include <signal.h>
 
@@ -39,7 +40,7 @@ int usage() {
                "  runs the control calls of SCRIPT (\"-\" for standard input), one a line\n"
                "       officectl serve [--origin URL] [--port N] [--drives DIR] [--work DIR]\n"
                "                       [--state DIR] [--editor CMD|none] [--timeout SECONDS]\n"
-               "                       [--test-ops] [--log]\n"
+               "                       [--ca FILE] [--test-ops] [--log]\n"
                "  the document helper for the pages of the office suite at URL\n"
                "       officectl code [--state DIR]\n"
                "  shows the current pairing code\n";
@@ -140,6 +141,8 @@ int serve(int argc, char** argv) {
       editor = value();
     } else if (a == "--timeout") {
       o.timeout_ms = std::stol(value()) * 1000;
+    } else if (a == "--ca") {
+      o.ca_file = value();
     } else if (a == "--test-ops") {
       o.test_ops = true;
     } else if (a == "--log") {

@@ -8,6 +8,13 @@
 //
 //   site.db().prepare('SELECT ...').get(...); // the application's database
 //
+// new Site({ https: true }) serves the suite over HTTPS as well, with a
+// self-signed pair made by `deskhost init --self-signed`; url() then names
+// the HTTPS address, pages accept its certificate, and Chromium is told to
+// treat the suite's address as a public one (--ip-address-space-overrides),
+// so reaching this machine's own services takes the local-network
+// permission, as for a suite on another host.
+//
 // Everything a test run creates (server, browser, temporary folders) is gone
 // when the file's tests end, passed or failed. Screenshots and the server's
 // log stay in test-output/ at the repository root.
@@ -63,14 +70,15 @@ const limit = (ms) => new Promise((r) => setTimeout(r, ms).unref());
 export class Site {
   // `vdir`: the virtual directory name the application folder is served under.
   // `label`: names the screenshots and the server log; defaults to the test file's name.
-  constructor({ vdir = 'tarvo', label } = {}) {
+  constructor({ vdir = 'tarvo', label, https = false } = {}) {
     this.vdir = vdir;
+    this.https = https;
     this.label = label || basename(process.argv[1] || 'browser', '.mjs').replace(/\.test$/, '');
     this.adminPassword = 'admin-' + randomBytes(6).toString('hex');
     this.demoAccounts = [];  // {uid, password, name} of the demo users
     this.root = null;        // temporary folder holding the application folder
     this.dir = null;         // the application folder
-    this.baseUrl = null;     // "http://127.0.0.1:PORT/"
+    this.baseUrl = null;     // "http://127.0.0.1:PORT/" (https with { https: true })
     this.browser = null;
     this.server = null;
     this.logPath = join(outputDir, `${this.label}-deskhost.log`);
@@ -129,18 +137,21 @@ export class Site {
       const out = execFileSync(
           deskhostPath,
           ['init', this.dir, '--demo', '--admin-password', this.adminPassword,
-           '--password-cost', 'min'],
+           '--password-cost', 'min', ...(this.https ? ['--self-signed'] : [])],
           { encoding: 'utf8' });
       for (const m of out.matchAll(/^demo user: (\S+) \/ (\S+) \/ (.*)$/gm)) {
         this.demoAccounts.push({ uid: m[1], password: m[2], name: m[3] });
       }
       await this.#startServer();
+      const suite = new URL(this.baseUrl);
       this.browser = await chromium.launch({
         executablePath: chromiumPath,
         headless: true,
         // Playwright starts every browser on a fresh temporary profile
         // (--user-data-dir) and deletes it when the browser closes.
-        args: chromiumFlags,
+        args: this.https
+          ? [...chromiumFlags, `--ip-address-space-overrides=${suite.host}=public`]
+          : chromiumFlags,
         timeout: kStartTimeout,
       });
     } catch (e) {
@@ -151,9 +162,12 @@ export class Site {
 
   async #startServer() {
     // Port 0: the kernel picks a free port and the server reports it.
+    const tls = join(this.dir, 'data', 'tls');
     const child = spawn(
         deskhostPath,
-        ['serve', '--host', '127.0.0.1', '--port', '0', '--vdir', `${this.vdir}=${this.dir}`],
+        ['serve', '--host', '127.0.0.1', '--port', '0', '--vdir', `${this.vdir}=${this.dir}`,
+         ...(this.https ? ['--https-port', '0', '--cert', join(tls, 'cert.pem'),
+                           '--key', join(tls, 'key.pem')] : [])],
         { stdio: ['ignore', 'pipe', 'pipe'] });
     this.server = child;
     liveServers.add(child);
@@ -171,12 +185,13 @@ export class Site {
         log.write(chunk);
         if (stderr.length < 65536) stderr += chunk;
         const m = /listening on http:\/\/[^:]+:(\d+)\//.exec(stderr);
-        if (m) resolvePort(Number(m[1]));
+        const s = /listening on https:\/\/[^:]+:(\d+)\//.exec(stderr);
+        if (m && (s || !this.https)) resolvePort([Number(m[1]), s && Number(s[1])]);
       });
     });
     child.once('close', () => log.end());
 
-    const port = await Promise.race([
+    const [port, securePort] = await Promise.race([
       listening,
       exited.then(({ code, sig }) => {
         throw new Error(`deskhost exited (${code ?? sig}) before listening:\n${stderr}`);
@@ -186,16 +201,19 @@ export class Site {
       }),
     ]);
     this.baseUrl = `http://127.0.0.1:${port}/`;
+    const plain = this.url('default.htm');
+    if (this.https) this.baseUrl = `https://127.0.0.1:${securePort}/`;
 
-    // Listening is not yet answering: wait for the login page itself.
+    // Listening is not yet answering: wait for the login page itself (over
+    // HTTP: the HTTPS port is open before the HTTP one answers).
     const deadline = Date.now() + kStartTimeout;
     for (;;) {
       try {
-        const res = await fetch(this.url('default.htm'));
+        const res = await fetch(plain);
         await res.arrayBuffer();
         if (res.ok) return;
       } catch { /* not yet */ }
-      if (Date.now() > deadline) throw new Error(`${this.url('default.htm')} did not answer`);
+      if (Date.now() > deadline) throw new Error(`${plain} did not answer`);
       await sleep(100);
     }
   }
@@ -204,7 +222,8 @@ export class Site {
   // JavaScript errors of the page are collected in page.errors. `options` are
   // Playwright's context options (viewport, acceptDownloads, ...).
   async newPage(options = {}) {
-    const context = await this.browser.newContext(options);
+    const context = await this.browser.newContext(
+        this.https ? { ignoreHTTPSErrors: true, ...options } : options);
     this.contexts.push(context);
     const page = await context.newPage();
     page.errors = [];
