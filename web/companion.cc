@@ -50,7 +50,8 @@ std::string hash_of(const std::string& token) {
 http::Reply json_reply(int status, const json& body) {
   return {status,
           {{"Content-Type", "application/json; charset=utf-8"}, {"Cache-Control", "no-store"}},
-          body.dump()};
+          // A file name that is not UTF-8 must not end the answer.
+          body.dump(-1, ' ', false, json::error_handler_t::replace)};
 }
 
 http::Reply refusal(int status, const std::string& why) {

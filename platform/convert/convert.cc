@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <fstream>
@@ -67,10 +68,12 @@ std::string read_text(const fs::path& p) {
 }
 
 // Runs LibreOffice on `input`, writing into `out_dir`; "" on success, else
-// why not (for the log). Kills the process group at the deadline.
+// why not (for the log). Kills the process group at the deadline, or when
+// `stop` is set (the service is going away).
 std::string run_converter(const std::string& program, const fs::path& input,
                           const fs::path& out_dir, const fs::path& scratch,
-                          std::chrono::seconds timeout, bool& too_slow) {
+                          std::chrono::seconds timeout, bool& too_slow,
+                          const std::atomic<bool>& stop) {
   std::vector<std::string> args = {
       program,        "--headless",
       "--norestore",  "-env:UserInstallation=" + file_url(scratch / "profile"),
@@ -109,11 +112,11 @@ std::string run_converter(const std::string& program, const fs::path& input,
     pid_t r = ::waitpid(pid, &status, WNOHANG);
     if (r == pid) break;
     if (r < 0 && errno != EINTR) break;
-    if (std::chrono::steady_clock::now() > deadline) {
+    if (stop || std::chrono::steady_clock::now() > deadline) {
       ::kill(-pid, SIGKILL);
       ::waitpid(pid, &status, 0);
-      too_slow = true;
-      return "no PDF within " + std::to_string(timeout.count()) + " s";
+      too_slow = !stop;
+      return stop ? "stopped" : "no PDF within " + std::to_string(timeout.count()) + " s";
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
@@ -165,6 +168,7 @@ PdfService::~PdfService() {
   {
     std::lock_guard lock(mu_);
     stopping_ = true;
+    aborting_ = true;
     queue_.clear();
   }
   wake_.notify_all();
@@ -250,9 +254,10 @@ void PdfService::convert(const Job& job) {
   write_file(input, job.bytes);
   const std::string program = find_program(options_.soffice);
   bool too_slow = false;
-  std::string why =
-      program.empty() ? "no program"
-                      : run_converter(program, input, scratch, scratch, options_.timeout, too_slow);
+  std::string why = program.empty() ? "no program"
+                                    : run_converter(program, input, scratch, scratch,
+                                                    options_.timeout, too_slow, aborting_);
+  if (aborting_) return;  // nothing is kept of a conversion cut short
   const fs::path made = scratch / "body.pdf";
   std::string magic = read_text(made).substr(0, 5);
   if (why.empty() && magic == "%PDF-") {

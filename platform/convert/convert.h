@@ -5,6 +5,7 @@
 // so a version is converted once.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -47,7 +48,8 @@ std::string find_program(const std::string& name);
 class PdfService {
  public:
   explicit PdfService(Options options = {});
-  // Finishes the conversion in hand; queued ones are dropped.
+  // Stops the conversion in hand (its LibreOffice is killed) and drops the
+  // queued ones; nothing is kept of them.
   ~PdfService();
   PdfService(const PdfService&) = delete;
   PdfService& operator=(const PdfService&) = delete;
@@ -75,6 +77,7 @@ class PdfService {
   std::deque<Job> queue_;
   std::set<std::string> pending_;  // cache/key of jobs queued or running
   bool running_ = false, stopping_ = false;
+  std::atomic<bool> aborting_{false};
   std::thread worker_;
 };
 

@@ -51,10 +51,10 @@ struct Options {
   std::chrono::seconds body_timeout{120};
   std::chrono::seconds write_timeout{60};
   std::chrono::seconds shutdown_grace{10};
-  bool access_log = true;
   // PEM files of the certificate chain and the private key: when both are
   // given the server speaks HTTPS (TLS 1.2 or later) only.
-  std::string tls_certificate, tls_key;
+  std::string tls_certificate{}, tls_key{};
+  bool access_log = true;
 };
 
 class Server {

@@ -122,5 +122,16 @@ TEST(PdfService, AFullQueueSaysBusy) {
   EXPECT_EQ(s.runs(), 3);
 }
 
+TEST(PdfService, GoingAwayStopsTheConversionAndKeepsNothing) {
+  Scratch s;
+  const fs::path cache = s.dir / "cache";
+  {
+    PdfService service({s.program(30, true), std::chrono::seconds(60), 4});
+    service.request(cache, version_key(kDocx), [] { return kDocx; });
+    while (s.runs() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  for (const auto& entry : fs::directory_iterator(cache)) ADD_FAILURE() << entry.path();
+}
+
 }  // namespace
 }  // namespace desk::convert
