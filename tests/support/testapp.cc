@@ -12,7 +12,7 @@ namespace desk::testing {
 
 namespace fs = std::filesystem;
 
-TestApp::TestApp(asp::AppConfig config, DateTime now) {
+TestApp::TestApp(asp::AppConfig config, DateTime now, asp::HostOptions host_options) {
   std::random_device rd;
   dir_ = fs::temp_directory_path() / ("desktest-" + std::to_string(rd()) + std::to_string(rd()));
   fs::create_directories(dir_ / "data");
@@ -20,12 +20,13 @@ TestApp::TestApp(asp::AppConfig config, DateTime now) {
   clock_ = std::make_shared<FixedClock>(now);
   registry_ = std::make_unique<asp::Registry>();
   deskhost::register_all(*registry_);
-  host_ = std::make_unique<asp::SiteHost>(*registry_);
+  host_ = std::make_unique<asp::SiteHost>(*registry_, host_options);
   asp::VirtualDir vd;
   vd.name = "tarvo";
   vd.path = dir_;
   env_ = &host_->add(vd, config, clock_);
-  db_ = db::open_sqlite((dir_ / config.database).string(), {.busy_timeout_ms = 5000, .create = true});
+  db_ =
+      db::open_sqlite((dir_ / config.database).string(), {.busy_timeout_ms = 5000, .create = true});
   host::migrate(*db_);
 }
 
@@ -40,7 +41,8 @@ std::int64_t TestApp::add_user(const std::string& uid, const std::string& name,
                                const std::string& pw, const std::string& type,
                                const std::string& power, const std::string& dep) {
   return db_->insert(
-      "INSERT INTO userlist (uid, name, passwd, depid, dep, type, power) VALUES (?, ?, ?, '1', ?, ?, ?)",
+      "INSERT INTO userlist (uid, name, passwd, depid, dep, type, power) VALUES (?, ?, ?, '1', ?, "
+      "?, ?)",
       {uid, name, password::hash(pw, password::Cost::min), dep, type, power});
 }
 
@@ -63,7 +65,9 @@ http::Message TestApp::make(const std::string& method, const std::string& target
   return m;
 }
 
-http::Reply TestApp::send(http::Message m) { return host_->handle(m); }
+http::Reply TestApp::send(http::Message m) {
+  return host_->handle(m);
+}
 
 std::string header(const http::Reply& r, const std::string& name) {
   for (const auto& [k, v] : r.headers)
@@ -71,7 +75,9 @@ std::string header(const http::Reply& r, const std::string& name) {
   return "";
 }
 
-std::string text_of(const http::Reply& r) { return text::from_gb18030(r.body); }
+std::string text_of(const http::Reply& r) {
+  return text::from_gb18030(r.body);
+}
 
 std::string form_body(const std::vector<std::pair<std::string, std::string>>& fields) {
   std::string body;
@@ -84,7 +90,8 @@ std::string form_body(const std::vector<std::pair<std::string, std::string>>& fi
 
 http::Reply Browser::send(http::Message m) {
   m.remote_addr = remote_addr;
-  if (!token_.empty()) m.headers.emplace_back("Cookie", std::string(asp::kSessionCookie) + "=" + token_);
+  if (!token_.empty())
+    m.headers.emplace_back("Cookie", std::string(asp::kSessionCookie) + "=" + token_);
   http::Reply r = app_.send(std::move(m));
   for (const auto& [k, v] : r.headers) {
     if (!text::iequals(k, "Set-Cookie")) continue;
@@ -102,8 +109,8 @@ http::Reply Browser::get(const std::string& target) {
 
 http::Reply Browser::post(const std::string& path,
                           const std::vector<std::pair<std::string, std::string>>& fields) {
-  return send(app_.make("POST", "/tarvo/" + path, form_body(fields),
-                        "application/x-www-form-urlencoded"));
+  return send(
+      app_.make("POST", "/tarvo/" + path, form_body(fields), "application/x-www-form-urlencoded"));
 }
 
 http::Reply Browser::post_raw(const std::string& target, const std::string& bytes,
