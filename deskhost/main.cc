@@ -4,8 +4,15 @@
 //   deskhost update-site APPDIR
 //   deskhost serve [--host 127.0.0.1] [--port 8080] [--vdir NAME=APPDIR]...
 //                  [--metabase FILE] [--threads N] [--quiet]
+//                  [--max-connections N] [--max-per-address N]
+//                  [--pool-threads N] [--pool-queue N]
+//                  [--body-min-rate BYTES] [--body-timeout SECONDS]
 //   deskhost modem NUMBER TEXT [--app APPDIR] [--device DEV] [--speed BAUD]
 //                  [--framing 8N1] [--centre NUMBER]
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -39,6 +46,9 @@ int usage() {
       "  deskhost update-site APPDIR [--site DIR]\n"
       "  deskhost serve [--host ADDR] [--port N] [--vdir NAME=APPDIR]... [--metabase FILE]\n"
       "                 [--threads N] [--quiet]\n"
+      "                 [--max-connections N] [--max-per-address N]   (1000, 64; 0: none)\n"
+      "                 [--pool-threads N] [--pool-queue N]           (2, 32)\n"
+      "                 [--body-min-rate BYTES] [--body-timeout S]    (8192/s, 120 s)\n"
       "  deskhost modem NUMBER TEXT [--app APPDIR] [--device DEV] [--speed BAUD]\n"
       "                 [--framing 8N1] [--centre NUMBER]\n");
   return 2;
@@ -48,6 +58,26 @@ int usage() {
 std::string value_of(int argc, char** argv, int& i) {
   if (i + 1 >= argc) throw Error(Errc::config, std::string("missing value for ") + argv[i]);
   return argv[++i];
+}
+
+// The number that follows option argv[i], within [lo, hi].
+long long number_of(int argc, char** argv, int& i, long long lo, long long hi) {
+  std::string name = argv[i];
+  long long n = 0;
+  if (!text::parse_int(value_of(argc, argv, i), n) || n < lo || n > hi)
+    throw Error(Errc::config, "bad value for " + name);
+  return n;
+}
+
+// Every connection takes a descriptor: allow as many as the hard limit lets.
+void raise_descriptor_limit() {
+  rlimit rl{};
+  if (getrlimit(RLIMIT_NOFILE, &rl) != 0) return;
+  rlim_t want = rl.rlim_max == RLIM_INFINITY ? 65536 : std::min<rlim_t>(rl.rlim_max, 65536);
+  if (rl.rlim_cur != RLIM_INFINITY && rl.rlim_cur < want) {
+    rl.rlim_cur = want;
+    setrlimit(RLIMIT_NOFILE, &rl);
+  }
 }
 
 int cmd_init(int argc, char** argv) {
@@ -94,6 +124,7 @@ int cmd_update_site(int argc, char** argv) {
 
 int cmd_serve(int argc, char** argv) {
   http::Options hopt;
+  asp::HostOptions site_opt;
   std::vector<asp::VirtualDir> dirs;
   fs::path metabase;
   for (int i = 2; i < argc; ++i) {
@@ -106,10 +137,20 @@ int cmd_serve(int argc, char** argv) {
         throw Error(Errc::config, "bad port");
       hopt.port = static_cast<unsigned short>(p);
     } else if (a == "--threads") {
-      long long n = 0;
-      if (!text::parse_int(value_of(argc, argv, i), n) || n < 1 || n > 256)
-        throw Error(Errc::config, "bad thread count");
-      hopt.threads = static_cast<unsigned>(n);
+      hopt.threads = static_cast<unsigned>(number_of(argc, argv, i, 1, 256));
+    } else if (a == "--max-connections") {
+      hopt.max_connections = static_cast<unsigned>(number_of(argc, argv, i, 0, 1000000));
+    } else if (a == "--max-per-address") {
+      hopt.max_connections_per_address =
+          static_cast<unsigned>(number_of(argc, argv, i, 0, 1000000));
+    } else if (a == "--pool-threads") {
+      site_opt.pool_threads = static_cast<unsigned>(number_of(argc, argv, i, 0, 256));
+    } else if (a == "--pool-queue") {
+      site_opt.pool_queue = static_cast<std::size_t>(number_of(argc, argv, i, 0, 100000));
+    } else if (a == "--body-min-rate") {
+      hopt.body_min_rate = static_cast<std::uint32_t>(number_of(argc, argv, i, 0, 1LL << 30));
+    } else if (a == "--body-timeout") {
+      hopt.body_timeout = std::chrono::seconds(number_of(argc, argv, i, 1, 86400));
     } else if (a == "--vdir") {
       std::string v = value_of(argc, argv, i);
       size_t eq = v.find('=');
@@ -135,7 +176,7 @@ int cmd_serve(int argc, char** argv) {
 
   asp::Registry registry;
   deskhost::register_all(registry);
-  asp::SiteHost site(registry);
+  asp::SiteHost site(registry, site_opt);
   for (const auto& d : dirs) {
     asp::AppEnv& env = site.add(d);
     auto conn = env.open_db();
@@ -143,9 +184,13 @@ int cmd_serve(int argc, char** argv) {
     std::fprintf(stderr, "deskhost: /%s/ -> %s (schema %d)\n", d.name.c_str(),
                  fs::absolute(d.path).string().c_str(), v);
   }
+  raise_descriptor_limit();
   http::Server server(hopt, site);
   server.listen();
-  std::fprintf(stderr, "deskhost: listening on http://%s:%u/\n", hopt.host.c_str(), server.port());
+  std::fprintf(
+      stderr,
+      "deskhost: listening on http://%s:%u/ (at most %u connections, %u from one address)\n",
+      hopt.host.c_str(), server.port(), server.max_connections(), hopt.max_connections_per_address);
   server.run(true);
   return 0;
 }

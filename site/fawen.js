@@ -84,8 +84,18 @@ function fawenFinish(attachment) {
   });
 }
 
+// One send at a time: a second click while the uploads and the post are on
+// their way does nothing; a failure allows another try.
+var fawenSending = false;
+
+function fawenFailed(e) {
+  fawenSending = false;
+  fawenMessage(e.message);
+}
+
 // Drafting: body first (it creates the document), then attachment and form.
 function sendfawen() {
+  if (fawenSending) return;
   var body = fawenFile('bodyfile');
   var attachment = fawenFile(fawenField('file'));
   var problem = fawenCheckForm(body, attachment, true);
@@ -93,17 +103,19 @@ function sendfawen() {
     alert(problem);
     return;
   }
+  fawenSending = true;
   fawenMessage('正在上传正文……');
   fawenUpload('savedoc.asp', body)
     .then(function () {
       fawenField('documentname').value = body.name;
       return fawenFinish(attachment);
     })
-    .catch(function (e) { fawenMessage(e.message); });
+    .catch(fawenFailed);
 }
 
 // Redrafting: a new body is optional and replaces the old one.
 function sendredraft() {
+  if (fawenSending) return;
   var body = fawenFile('bodyfile');
   var attachment = fawenFile(fawenField('file'));
   var problem = fawenCheckForm(body, attachment, false);
@@ -111,6 +123,7 @@ function sendredraft() {
     alert(problem);
     return;
   }
+  fawenSending = true;
   var done = Promise.resolve();
   if (body) {
     fawenMessage('正在上传正文……');
@@ -119,7 +132,7 @@ function sendredraft() {
     });
   }
   done.then(function () { return fawenFinish(attachment); })
-    .catch(function (e) { fawenMessage(e.message); });
+    .catch(fawenFailed);
 }
 
 // Approval forms.

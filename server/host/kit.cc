@@ -47,6 +47,15 @@ void plain_answer(asp::ScriptingContext& ctx, int status, std::string_view text)
   r.Write(text);
 }
 
+std::string typed_date(std::string_view typed, std::string_view label) {
+  if (text::trim(typed).empty()) return "";
+  DateTime d;
+  if (!Regional::parse_date(typed, d))
+    throw Error(Errc::bad_request, "“" + std::string(label) + "”不是有效的日期：" +
+                                       std::string(typed) + "，请按 2006-12-3 的格式填写。");
+  return d.iso_date();
+}
+
 std::string select(std::string_view name, std::span<const Option> options,
                    std::string_view current) {
   bool any = false;
@@ -123,6 +132,11 @@ void add_page(asp::Registry& r, std::string_view name, Page page, PageOptions op
       throw;
     }
     if (!token.empty()) ctx.session().settle_token(token, true);
+    // Every page with a form gets the guard that sends a form once.
+    auto& r = ctx.response();
+    if (!r.redirected() && r.ContentType == "text/html" &&
+        r.body().find("<form") != std::string::npos)
+      r.Write("<script language='javascript' src='guard.js'></script>");
   };
   r.add_page(std::move(spec));
 }

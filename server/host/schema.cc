@@ -440,16 +440,17 @@ int schema_version(db::Connection& conn) {
 }
 
 int migrate(db::Connection& conn) {
-  int current = schema_version(conn);
+  schema_version(conn);  // makes the table
+  // Each migration is applied once, whatever the order numbers arrived in.
   for (const auto& m : migrations()) {
-    if (m.version <= current) continue;
+    if (conn.scalar("SELECT COUNT(*) FROM schema_version WHERE version = ?", {m.version}) != "0")
+      continue;
     db::Transaction tx(conn);
     conn.script(m.sql);
     conn.exec("INSERT INTO schema_version (version) VALUES (?)", {m.version});
     tx.commit();
-    current = m.version;
   }
-  return current;
+  return schema_version(conn);
 }
 
 }  // namespace desk::host

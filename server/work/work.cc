@@ -31,12 +31,17 @@ std::string code_text(int code) {
 
 }  // namespace
 
+void require_users(db::Connection& conn, std::span<const std::string> uids) {
+  for (const std::string& uid : uids)
+    if (uid.empty() || conn.scalar("SELECT COUNT(*) FROM userlist WHERE uid = ?", {uid}) == "0")
+      throw Error(Errc::bad_request, "找不到处理人“" + uid + "”，请用选择框重新选择处理人。");
+}
+
 std::int64_t add_item(db::Connection& conn, std::string_view userid, std::string_view title,
                       const ItemKind& kind, std::int64_t baseid, const DateTime& now,
                       std::string_view userlist) {
-  if (userid.empty() || conn.scalar("SELECT COUNT(*) FROM userlist WHERE uid = ?", {userid}) == "0")
-    throw Error(Errc::bad_request,
-                "找不到处理人“" + std::string(userid) + "”，请用选择框重新选择处理人。");
+  const std::string who(userid);
+  require_users(conn, std::span<const std::string>(&who, 1));
   return conn.insert(
       "INSERT INTO newwork (userid, title, url, baseid, applytime, typed, userlist) "
       "VALUES (?, ?, ?, ?, ?, ?, ?)",

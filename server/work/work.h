@@ -47,6 +47,10 @@ std::int64_t add_item(db::Connection& conn, std::string_view userid, std::string
                       const ItemKind& kind, std::int64_t baseid, const DateTime& now,
                       std::string_view userlist = "");
 
+// Refuses (Error bad_request naming the login id) unless every id names a
+// user; for chains whose later users get their items only step by step.
+void require_users(db::Connection& conn, std::span<const std::string> uids);
+
 // Marks item `id` done now, but only while it is pending and owned by
 // `userid`. False (nothing changed) for an item missing, done or another's.
 bool close_item(db::Connection& conn, std::int64_t id, std::string_view userid,

@@ -154,6 +154,8 @@ void Sendhuiqian::main(db::Connection& conn) {
 
   db::Transaction tx(conn);
   work::open_item(conn, nwid, h.uid, flowid, "shenhe.asp");
+  // The chain's later users get their items one by one: all must exist now.
+  work::require_users(conn, list_users(chain));
   std::string title = document_title(conn, flowid);
   conn.exec("UPDATE fawen SET name_sh = ? WHERE id = ?",
             {opinion_block(opinion, h.username, h.now), flowid});

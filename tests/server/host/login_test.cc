@@ -276,5 +276,35 @@ TEST(Helpme, WritesOnePlainLine) {
   EXPECT_GT(resp2.body().size(), resp.body().size());
 }
 
+// Password guessing: five wrong passwords within fifteen minutes lock the
+// account for fifteen minutes (even for the right password), counted apart
+// from the login journal; an administrator can lift the lock; an address
+// with many failures waits too.
+TEST(Login, WrongPasswordsLockTheAccountForAWhile) {
+  TestApp app;
+  app.add_user("a", "A", "pw");
+  app.add_user("b", "B", "pw");
+  Browser b(app);
+  for (int i = 0; i < 5; ++i) EXPECT_FALSE(b.login("a", "wrong"));
+  auto locked = b.post("login.asp", {{"username", "a"}, {"password", "pw"}});
+  EXPECT_EQ(header(locked, "Location"), "default.htm?e=3");
+  EXPECT_EQ(app.db().scalar("SELECT COUNT(*) FROM loginlog"), "0");
+  EXPECT_EQ(app.db().scalar("SELECT COUNT(*) FROM loginfail WHERE uid = 'a'"), "5");
+  EXPECT_TRUE(b.login("b", "pw"));  // other accounts are not locked
+
+  app.clock().set(DateTime{2006, 12, 3, 15, 45, 46});  // fifteen minutes later
+  Browser again(app);
+  EXPECT_TRUE(again.login("a", "pw"));
+  EXPECT_EQ(app.db().scalar("SELECT COUNT(*) FROM loginfail WHERE uid = 'a'"), "0");
+
+  // Thirty failures from one address, over many login ids, block it.
+  Browser guesser(app);
+  guesser.remote_addr = "10.9.9.9";
+  for (int i = 0; i < 30; ++i) guesser.login("user" + std::to_string(i), "x");
+  auto blocked = guesser.post("login.asp", {{"username", "b"}, {"password", "pw"}});
+  EXPECT_EQ(header(blocked, "Location"), "default.htm?e=3");
+  EXPECT_TRUE(b.login("b", "pw"));  // from another address
+}
+
 }  // namespace
 }  // namespace desk
