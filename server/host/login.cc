@@ -29,8 +29,9 @@ void LoginSimp::helpme() {
 }
 
 int Login::checklogin() {
-  auto conn = db::open_sqlite(server().MapPath(dlldatabase).string());
-  return check(*conn);
+  // The database the component names: the application's own pooled
+  // connection when it is the application's database.
+  return check(ctx().connection_to(server().MapPath(dlldatabase)));
 }
 
 int Login::check(db::Connection& conn) {
