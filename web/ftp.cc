@@ -165,8 +165,8 @@ void ftp_get(FtpHandle h, const std::string& remote, const std::filesystem::path
   Connection& c = connection(h);
   std::string address = url(c, remote);
   if (local.filename().empty()) throw FtpError("no local file is named");
-  std::string temp =
-      (local.parent_path() / ("." + local.filename().string() + ".part-XXXXXX")).string();
+  // A name of its own, whatever the length of the file's name.
+  std::string temp = (local.parent_path() / ".download-XXXXXX").string();
   int fd = ::mkstemp(temp.data());
   if (fd < 0) throw FtpError("cannot write in the folder of " + local.string());
   auto discard = [&] {

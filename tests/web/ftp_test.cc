@@ -254,7 +254,7 @@ TEST(Ftp, AServerThatStopsAnsweringMidTransferEndsInFalse) {
           got = fs::file_size(arriving, ec);
         } else {
           for (const auto& e : fs::directory_iterator(arriving, ec))
-            if (e.path().filename().string().rfind(".big.bin.part", 0) == 0)
+            if (e.path().filename().string().rfind(".download-", 0) == 0)
               got = fs::file_size(e.path(), ec);
         }
         if (got > 0 && !ec) {
