@@ -197,6 +197,7 @@ bool ScriptRunner::call(const std::vector<std::string>& w) {
       out_ << name << ": ok" << std::endl;
       if (name == "printout" && !word_.last_printout().empty())
         out_ << "[printed] " << word_.last_printout().string() << std::endl;
+    } else if (call_ftp_card(w)) {
     } else {
       out_ << name << ": error: the control has no member " << quoted(name) << std::endl;
       return false;
