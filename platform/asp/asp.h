@@ -48,6 +48,9 @@ struct AppEnv {
   AppConfig config;
   const Registry* registry = nullptr;
   std::shared_ptr<const Clock> clock = system_clock();
+  // Monotonic milliseconds that timed device exchanges (the modem's fixed
+  // waits) run on; tests run it faster.
+  std::shared_ptr<const Ticker> ticker = steady_ticker();
   SessionStore sessions;
   Application application;
   // Opens a new connection to the application's database.
