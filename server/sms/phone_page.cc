@@ -130,9 +130,11 @@ void send(asp::ScriptingContext& ctx) {
   auto sendsms = ctx.server().CreateObject<SendSms>("deskserver.sendsms");
   std::string centre = ctx.config().sms_centre;
   const SendJob job = sendsms->start(centre, to.number, text);
-  if (job.message().refused()) {
+  if (const Status refusal = job.message().refusal; job.message().refused()) {
     job();  // writes the operator alert to the server log; sends nothing
-    throw Error(Errc::bad_request, std::string(user_text(job.message().refusal)));
+    // A wrong message centre is the server's settings, not the user's input.
+    throw Error(refusal == Status::bad_number ? Errc::bad_request : Errc::conflict,
+                std::string(user_text(refusal)));
   }
 
   const std::int64_t id = record_send(ctx, user.uid, job.message(), to.name);

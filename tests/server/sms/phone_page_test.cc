@@ -160,9 +160,12 @@ TEST(PhonePage, RefusalsSendAndWriteNothing) {
           << c.what << ": " << log;
     }
   }
+  EXPECT_TRUE(has(text_of(s.b.get("phone.asp")), "服务器没有配置短信设备，暂时不能发送短信。"));
+  s.use(sim.device());
+  s.app.env().config.sms_centre = "12345";  // the server's settings are wrong, not the input
+  EXPECT_EQ(s.b.post("phone.asp", {{"to", to_li}, {"msg", "hi"}}).status, 409);
   EXPECT_EQ(sim.received(), "");
   EXPECT_EQ(s.rows(), 0);
-  EXPECT_TRUE(has(text_of(s.b.get("phone.asp")), "服务器没有配置短信设备，暂时不能发送短信。"));
 
   testing::Browser stranger(s.app);
   for (const http::Reply& r :
