@@ -57,6 +57,11 @@ AppConfig AppConfig::load(const std::filesystem::path& file) {
       serial::parse_framing(value, c.sms_port);
     } else if (key == "sms_centre") {
       c.sms_centre = value;
+    } else if (key == "sms_hourly_limit") {
+      long long v = 0;
+      if (!text::parse_int(value, v) || v < 1 || v > 100000)
+        throw Error(Errc::config, "sms_hourly_limit must be a whole number from 1 to 100000");
+      c.sms_hourly_limit = static_cast<int>(v);
     } else {
       throw Error(Errc::config, file.string() + ": unknown setting " + key);
     }
@@ -78,7 +83,9 @@ void AppConfig::save(const std::filesystem::path& file) const {
       << "sms_device = " << sms_port.device << "\n"
       << "sms_speed = " << sms_port.speed << "\n"
       << "sms_framing = " << serial::framing_text(sms_port) << "\n"
-      << "sms_centre = " << sms_centre << "\n";
+      << "sms_centre = " << sms_centre << "\n"
+      << "# text messages one user may send in any 60 minutes\n"
+      << "sms_hourly_limit = " << sms_hourly_limit << "\n";
   if (!out) throw Error(Errc::io, "cannot write " + file.string());
 }
 

@@ -25,6 +25,9 @@ struct AppConfig {
   // and the message centre number that the pages send through ("sms_centre").
   serial::Settings sms_port;
   std::string sms_centre;
+  // Most text messages one user may send in any 60 minutes
+  // ("sms_hourly_limit"), so the pages cannot be used to flood numbers.
+  int sms_hourly_limit = 30;
 
   // Throws Error(config) on an unreadable file or a bad value.
   static AppConfig load(const std::filesystem::path& file);

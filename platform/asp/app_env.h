@@ -43,6 +43,9 @@ struct AppEnv {
   AppConfig config;
   const Registry* registry = nullptr;
   std::shared_ptr<const Clock> clock = system_clock();
+  // Monotonic milliseconds that timed device exchanges (the modem's fixed
+  // waits) run on; tests run it faster.
+  std::shared_ptr<const Ticker> ticker = steady_ticker();
   SessionStore sessions;
   Application application;
   // The database file (absolute) and how to open a new connection to it.

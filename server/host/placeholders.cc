@@ -47,7 +47,7 @@ const std::vector<Placeholder>& placeholder_pages() {
   static const std::vector<Placeholder> pages = {
       {"bbs.asp"},      {"sharemore.asp"}, {"dailyinf.asp"},  {"meetinglist.asp"},
       {"shenqing.asp"}, {"applygz.asp"},   {"phonelist.asp"}, {"planlist.asp"},
-      {"calender.asp"}, {"phone.asp"},     {"rz.asp", true},  // the status bar frame
+      {"calender.asp"}, {"rz.asp", true},  // the status bar frame
   };
   return pages;
 }

@@ -417,13 +417,34 @@ CREATE INDEX fawen_upload ON fawen(uploadtime) WHERE writeid = '';
 CREATE INDEX shouwen_upload ON shouwen(uploadtime) WHERE draftime IS NULL;
 )SQL";
 
+// Text messages sent from the text-message page, one row per message handed
+// to the modem: written before the send with status 'sending' and given the
+// outcome after it. `mobile` and `content` are as sent (13 digits, at most 70
+// characters); `name` is the recipient's when chosen from the colleagues or
+// the phone book; `status` is the outcome's code (sent, refused, no_answer,
+// port_failed, unconfirmed). The rows of the last hour limit further sends.
+constexpr std::string_view kVersion6 = R"SQL(
+CREATE TABLE smssent (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  userid TEXT NOT NULL,
+  mobile TEXT NOT NULL DEFAULT '',
+  name TEXT NOT NULL DEFAULT '',
+  content TEXT NOT NULL DEFAULT '',
+  sendtime TEXT NOT NULL,
+  ipaddress TEXT NOT NULL DEFAULT '',
+  status TEXT NOT NULL DEFAULT 'sending',
+  detail TEXT NOT NULL DEFAULT ''
+);
+CREATE INDEX smssent_user ON smssent(userid, sendtime);
+)SQL";
+
 struct Migration {
   int version;
   std::string_view sql;
 };
 
 const std::vector<Migration>& migrations() {
-  static const std::vector<Migration> list = {{1, kVersion1}, {2, kVersion2}};
+  static const std::vector<Migration> list = {{1, kVersion1}, {2, kVersion2}, {6, kVersion6}};
   return list;
 }
 

@@ -13,7 +13,9 @@
 // log stay in test-output/ at the repository root.
 import { spawn, execFileSync } from 'node:child_process';
 import { randomBytes } from 'node:crypto';
-import { createWriteStream, existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
+import {
+  createWriteStream, existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync,
+} from 'node:fs';
 import { tmpdir } from 'node:os';
 import { basename, dirname, join, resolve } from 'node:path';
 import { after, before } from 'node:test';
@@ -63,8 +65,11 @@ const limit = (ms) => new Promise((r) => setTimeout(r, ms).unref());
 export class Site {
   // `vdir`: the virtual directory name the application folder is served under.
   // `label`: names the screenshots and the server log; defaults to the test file's name.
-  constructor({ vdir = 'tarvo', label } = {}) {
+  // `settings`: app.conf values ({sms_device: '/dev/pts/3'}) written into the
+  // application folder before the server starts.
+  constructor({ vdir = 'tarvo', label, settings = {} } = {}) {
     this.vdir = vdir;
+    this.settings = settings;
     this.label = label || basename(process.argv[1] || 'browser', '.mjs').replace(/\.test$/, '');
     this.adminPassword = 'admin-' + randomBytes(6).toString('hex');
     this.demoAccounts = [];  // {uid, password, name} of the demo users
@@ -134,6 +139,7 @@ export class Site {
       for (const m of out.matchAll(/^demo user: (\S+) \/ (\S+) \/ (.*)$/gm)) {
         this.demoAccounts.push({ uid: m[1], password: m[2], name: m[3] });
       }
+      this.#writeSettings();
       await this.#startServer();
       this.browser = await chromium.launch({
         executablePath: chromiumPath,
@@ -147,6 +153,18 @@ export class Site {
       await this.stop();
       throw e;
     }
+  }
+
+  // Replaces each setting's line of app.conf, or adds it.
+  #writeSettings() {
+    const file = join(this.dir, 'app.conf');
+    let conf = readFileSync(file, 'utf8');
+    for (const [key, value] of Object.entries(this.settings)) {
+      const line = `${key} = ${value}`;
+      const at = new RegExp(`^${key}\\s*=.*$`, 'm');
+      conf = at.test(conf) ? conf.replace(at, () => line) : `${conf.replace(/\n?$/, '\n')}${line}\n`;
+    }
+    writeFileSync(file, conf);
   }
 
   async #startServer() {
