@@ -19,13 +19,13 @@ std::string case_page_end() {
 
 namespace {
 
-struct TabSpec {
+struct TabLink {
   Tab tab;
   std::string_view page;
   std::string_view label;
 };
 
-constexpr TabSpec kTabs[] = {
+constexpr TabLink kTabs[] = {
     {Tab::info, "lawdiscuss.asp", "案件信息"},
     {Tab::linkbook, "lawinfolinkbook.asp", "联系人"},
     {Tab::money, "lawinfomoney.asp", "收费"},
@@ -58,7 +58,7 @@ std::string case_heading(db::Connection& conn, const db::Row& c, Tab current) {
   out += std::string("<span class='casestate ") + (closed ? "closed'>已结案" : "open'>在办") +
          "</span></td><td class='10blue' align='right'><a href='lawlistall.asp' "
          "class='aapply'>返回案件列表</a></td></tr></table><div class='casetabs'>";
-  for (const TabSpec& t : kTabs) {
+  for (const TabLink& t : kTabs) {
     std::string label(t.label);
     const char* column = t.tab == Tab::linkbook   ? "linkbook"
                          : t.tab == Tab::money    ? "money"
