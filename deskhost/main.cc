@@ -26,6 +26,7 @@
 #include "deskhost/register_all.h"
 #include "platform/asp/site_host.h"
 #include "platform/http/http.h"
+#include "server/host/edition.h"
 #include "server/host/schema.h"
 
 #ifndef DESK_SITE_DIR
@@ -105,6 +106,9 @@ int cmd_init(int argc, char** argv) {
               opt.edition.c_str());
   std::printf("administrator: admin / %s\n", r.admin_password.c_str());
   for (const auto& line : r.demo_accounts) std::printf("demo user: %s\n", line.c_str());
+  const std::string_view vdir = host::virtual_directory(host::parse_edition(opt.edition));
+  std::printf("serve it with: deskhost serve --vdir %.*s=%s\n", static_cast<int>(vdir.size()),
+              vdir.data(), opt.appdir.string().c_str());
   return 0;
 }
 

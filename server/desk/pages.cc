@@ -1,6 +1,7 @@
 #include "server/desk/pages.h"
 
 #include "core/text.h"
+#include "server/cases/cases.h"
 #include "server/desk/format.h"
 #include "server/desk/right.h"
 #include "server/host/edition.h"
@@ -20,6 +21,19 @@ std::string num(std::int64_t n) {
 // Session key of the clock-in or clock-out message shown once after the
 // post's redirect.
 constexpr std::string_view kDeskMessage = "deskmessage";
+
+// The case strip of the law-firm edition's desk: the user's open cases and
+// pending case items, with the ways into the case files.
+std::string case_strip(db::Connection& conn, const std::string& uid) {
+  const cases::DeskCounts n = cases::desk_counts(conn, uid);
+  return "<table width='100%' border='0' cellspacing='0' cellpadding='4' id='deskcases'><tr>"
+         "<td class='10blue' align='center'>案件：您承办的在办案件<font class=numberbold>" +
+         num(n.open_cases) + "</font>件，待处理的案件<font class=numberbold>" +
+         num(n.pending_items) +
+         "</font>件&nbsp;&nbsp;<a href='lawaccept.asp' class='aapply'>案件受理</a>&nbsp;&nbsp;"
+         "<a href='lawlistall.asp?type=1&amp;ifdone=2' class='aapply'>我的在办案件</a>&nbsp;&nbsp;"
+         "<a href='lawlistall.asp' class='aapply'>案件管理</a></td></tr></table>";
+}
 
 void right_page(asp::ScriptingContext& ctx) {
   const host::Variant variant = host::variant_of(ctx.config());
@@ -42,6 +56,8 @@ void right_page(asp::ScriptingContext& ctx) {
   }
   // The client functions the desk's markup calls.
   ctx.response().Write("<script language='javascript' src='apply.js'></script>");
+  if (host::edition_of(ctx.config()) == host::Edition::law)
+    ctx.response().Write(case_strip(ctx.conn(), ctx.session().get("uid")));
   right->form_end = host::form_token_field(ctx);
   right->main1(ctx.conn());
 }

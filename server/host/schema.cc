@@ -438,13 +438,30 @@ CREATE TABLE smssent (
 CREATE INDEX smssent_user ON smssent(userid, sendtime);
 )SQL";
 
+// Case files: who uploaded a case document, when and how large it is, and the
+// indexes the case list, the case page and the access rule look rows up by.
+constexpr std::string_view kVersion4 = R"SQL(
+ALTER TABLE lawfj ADD COLUMN filesize INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE lawfj ADD COLUMN writeid TEXT NOT NULL DEFAULT '';
+ALTER TABLE lawfj ADD COLUMN writename TEXT NOT NULL DEFAULT '';
+ALTER TABLE lawfj ADD COLUMN adddate TEXT;
+CREATE INDEX lawfj_flow ON lawfj(flowid);
+CREATE INDEX lawinfo_lawyer ON lawinfo(lawyerid, status);
+CREATE INDEX lawflow_law ON lawflow(lawid);
+CREATE INDEX lawlinkbook_flow ON lawlinkbook(flowid, status);
+CREATE INDEX lawmoneyflow_flow ON lawmoneyflow(flowid);
+CREATE INDEX lawworkflow_flow ON lawworkflow(flowid, status);
+CREATE INDEX lawanalysisflow_flow ON lawanalysisflow(flowid, status);
+)SQL";
+
 struct Migration {
   int version;
   std::string_view sql;
 };
 
 const std::vector<Migration>& migrations() {
-  static const std::vector<Migration> list = {{1, kVersion1}, {2, kVersion2}, {6, kVersion6}};
+  static const std::vector<Migration> list = {
+      {1, kVersion1}, {2, kVersion2}, {4, kVersion4}, {6, kVersion6}};
   return list;
 }
 

@@ -65,6 +65,14 @@ std::int64_t close_items_of(db::Connection& conn, std::string_view userid, std::
   return r.changes;
 }
 
+std::int64_t close_all_items_of(db::Connection& conn, std::string_view url, std::int64_t baseid,
+                                const DateTime& now) {
+  db::ExecResult r = conn.exec(
+      "UPDATE newwork SET status = 1, donetime = ? WHERE baseid = ? AND url = ? AND status = 0",
+      {now.iso(), baseid, url});
+  return r.changes;
+}
+
 std::optional<Item> load_item(db::Connection& conn, std::int64_t id) {
   db::Result r = conn.query(
       "SELECT id, userid, title, url, baseid, applytime, typed, userlist, status, donetime "
@@ -116,6 +124,14 @@ std::int64_t add_sendback(db::Connection& conn, Road road, const SendBack& e, co
       "step, reason) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)",
       {road == Road::outgoing ? "fawen" : "shouwen", e.flowid, e.handlename, e.handleid, now.iso(),
        e.ipaddress, e.toid, e.step, e.reason});
+}
+
+std::int64_t add_case_history(db::Connection& conn, const CaseHistoryEntry& e,
+                              const DateTime& now) {
+  return conn.insert(
+      "INSERT INTO lawflow (lawid, lawyerid, lawyername, handletype, donedate, ipaddress) "
+      "VALUES (?, ?, ?, 0, ?, ?)",
+      {e.lawid, e.lawyerid, e.lawyername, now.iso(), e.ipaddress});
 }
 
 }  // namespace desk::work

@@ -63,12 +63,15 @@ const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
 const limit = (ms) => new Promise((r) => setTimeout(r, ms).unref());
 
 export class Site {
-  // `vdir`: the virtual directory name the application folder is served under.
+  // `edition`: 'office' or 'law' (the law-firm edition with case files).
+  // `vdir`: the virtual directory name the application folder is served under;
+  // by default the edition's own, "tarvo" or "tarvolawyer".
   // `label`: names the screenshots and the server log; defaults to the test file's name.
   // `settings`: app.conf values ({sms_device: '/dev/pts/3'}) written into the
   // application folder before the server starts.
-  constructor({ vdir = 'tarvo', label, settings = {} } = {}) {
-    this.vdir = vdir;
+  constructor({ edition = 'office', vdir, label, settings = {} } = {}) {
+    this.edition = edition;
+    this.vdir = vdir || (edition === 'law' ? 'tarvolawyer' : 'tarvo');
     this.settings = settings;
     this.label = label || basename(process.argv[1] || 'browser', '.mjs').replace(/\.test$/, '');
     this.adminPassword = 'admin-' + randomBytes(6).toString('hex');
@@ -133,8 +136,8 @@ export class Site {
       this.dir = join(this.root, 'app');
       const out = execFileSync(
           deskhostPath,
-          ['init', this.dir, '--demo', '--admin-password', this.adminPassword,
-           '--password-cost', 'min'],
+          ['init', this.dir, '--edition', this.edition, '--demo', '--admin-password',
+           this.adminPassword, '--password-cost', 'min'],
           { encoding: 'utf8' });
       for (const m of out.matchAll(/^demo user: (\S+) \/ (\S+) \/ (.*)$/gm)) {
         this.demoAccounts.push({ uid: m[1], password: m[2], name: m[3] });
