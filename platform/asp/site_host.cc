@@ -388,9 +388,7 @@ http::Reply SiteHost::serve_file(App& app, const std::string& rel, const http::M
     r.headers.emplace_back("Allow", "GET, HEAD");
     return r;
   }
-  auto first = rel.substr(0, rel.find('/'));
-  if (text::iequals(first, "data") || text::iequals(rel, "app.conf"))
-    return error_reply(404, "找不到该页面。");
+  if (text::iequals(rel, "app.conf")) return error_reply(404, "找不到该页面。");
   std::error_code ec;
   fs::path root = fs::canonical(app.env->root, ec);
   if (ec) return error_reply(404, "找不到该页面。");
@@ -399,6 +397,12 @@ http::Reply SiteHost::serve_file(App& app, const std::string& rel, const http::M
   // Symbolic links must not lead out of the application folder.
   auto mismatch = std::mismatch(root.begin(), root.end(), file.begin(), file.end());
   if (mismatch.first != root.end()) return error_reply(404, "找不到该页面。");
+  // The database and the stored uploads (media files, the upload store) are
+  // served only by pages that check the user, also when a link leads there.
+  if (mismatch.second != file.end())
+    for (std::string_view private_folder : {"data", "MP3", "dv", "pic", "upfiles"})
+      if (text::iequals(mismatch.second->string(), private_folder))
+        return error_reply(404, "找不到该页面。");
   auto size = fs::file_size(file, ec);
   auto mtime = fs::last_write_time(file, ec).time_since_epoch().count();
   char etag[64];
