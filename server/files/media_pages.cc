@@ -84,7 +84,7 @@ void sharemore_page(asp::ScriptingContext& ctx) {
   }
   r.Write(
       "<table width='100%' border='0' cellspacing='1' cellpadding='3' id='sharelist'>"
-      "<tr><td class='10blue' width='60'><b>类别</b></td><td class='10blue'><b>标题</b></td>"
+      "<tr><td class='10blue' width='90'><b>类别</b></td><td class='10blue'><b>标题</b></td>"
       "<td class='10blue' width='100'><b>上传者</b></td><td class='10blue' width='150'>"
       "<b>日期</b></td><td class='10blue' width='90'><b>共享</b></td></tr>");
   for (const db::Row& row : rows) {
@@ -289,15 +289,15 @@ AddForm add_form(MediaKind kind) {
   switch (kind) {
     case MediaKind::music:
       return {"上传音乐", "savemp3.asp", "sharemp3.asp", "audio/*,.mp3,.wav,.ogg,.flac,.m4a,.wma",
-              "音乐文件"};
+              "音　乐"};
     case MediaKind::video:
       return {"上传视频", "savedv.asp", "sharedv.asp",
-              "video/*,.mp4,.webm,.ogv,.mov,.mkv,.wmv,.avi,.mpg,.mpeg,.flv", "视频文件"};
+              "video/*,.mp4,.webm,.ogv,.mov,.mkv,.wmv,.avi,.mpg,.mpeg,.flv", "视　频"};
     case MediaKind::picture:
       break;
   }
   return {"上传图片", "savepic.asp", "sharepic.asp", "image/jpeg,image/png,image/gif,image/webp",
-          "图片（可多选）"};
+          "图　片"};
 }
 
 // "shareadd.asp?type=pic|mp3|dv": choose the file (pictures: several), type
@@ -331,7 +331,8 @@ void shareadd_page(asp::ScriptingContext& ctx) {
                     std::string(f.file_label) +
                     "：</td><td class='10blue'><input type='file' id='mediafile' accept='" +
                     std::string(f.accept) + "'" + (pictures ? " multiple" : "") +
-                    " onchange='choosefiles()'></td></tr>";
+                    " onchange='choosefiles()'>" + (pictures ? " （可以一次选择多张）" : "") +
+                    "</td></tr>";
   if (waiting > 0)
     out += "<tr><td class='10blue' valign='top'>已上传：</td><td class='10blue'>本次已上传 " +
            std::to_string(waiting) + " 张图片，将一起放入这个相册。<br><div class='thumbs'>" +
