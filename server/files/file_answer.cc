@@ -41,11 +41,11 @@ bool read_at(int fd, std::uint64_t offset, std::uint64_t count, std::string& out
 std::optional<ByteRange> requested_range(std::string_view header, std::uint64_t size) {
   std::string h = text::trim(header);
   if (h.rfind("bytes=", 0) != 0) return std::nullopt;
-  std::string spec = text::trim(std::string_view(h).substr(6));
-  const std::size_t dash = spec.find('-');
-  if (dash == std::string::npos || spec.find(',') != std::string::npos) return std::nullopt;
-  const std::string from = text::trim(std::string_view(spec).substr(0, dash));
-  const std::string to = text::trim(std::string_view(spec).substr(dash + 1));
+  std::string wanted = text::trim(std::string_view(h).substr(6));
+  const std::size_t dash = wanted.find('-');
+  if (dash == std::string::npos || wanted.find(',') != std::string::npos) return std::nullopt;
+  const std::string from = text::trim(std::string_view(wanted).substr(0, dash));
+  const std::string to = text::trim(std::string_view(wanted).substr(dash + 1));
   std::uint64_t a = 0, b = 0;
   if (from.empty()) {  // the last b bytes
     if (!parse_count(to, b)) return std::nullopt;
