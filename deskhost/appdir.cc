@@ -8,6 +8,7 @@
 #include "core/text.h"
 #include "platform/db/db.h"
 #include "server/host/edition.h"
+#include "server/files/storage.h"
 #include "server/host/schema.h"
 
 namespace desk::deskhost {
@@ -63,6 +64,7 @@ void install_site(const fs::path& site, const fs::path& appdir) {
     if (is_text(entry.path())) bytes = text::to_gb18030(bytes);
     write_file(appdir / rel, bytes);
   }
+  files::make_storage_folders(appdir);
 }
 
 InitResult init_appdir(const InitOptions& opt) {

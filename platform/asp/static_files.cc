@@ -76,6 +76,12 @@ http::Reply serve_static(const fs::path& app_root, const std::string& rel, const
   // Symbolic links must not lead out of the application folder.
   auto mismatch = std::mismatch(root.begin(), root.end(), file.begin(), file.end());
   if (mismatch.first != root.end()) return error_page(404, "找不到该页面。", base);
+  // The database and the stored uploads (media files, the upload store) are
+  // served only by pages that check the user, also when a link leads there.
+  if (mismatch.second != file.end())
+    for (std::string_view private_folder : {"data", "MP3", "dv", "pic", "upfiles"})
+      if (text::iequals(mismatch.second->string(), private_folder))
+        return error_page(404, "找不到该页面。", base);
 
   struct stat st {};
   if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode))

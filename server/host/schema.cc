@@ -454,6 +454,34 @@ CREATE INDEX lawworkflow_flow ON lawworkflow(flowid, status);
 CREATE INDEX lawanalysisflow_flow ON lawanalysisflow(flowid, status);
 )SQL";
 
+// The media library and the upload store. Media items and pictures record
+// the format recognised from their bytes (it decides how the file is served)
+// and their size; a picture records its uploader, so only they can see it
+// before it is in an album and only their session's pictures go into their
+// album. `upfile`: files of the upload store (upfiles/), each with its
+// uploader, under the name it was stored as.
+constexpr std::string_view kVersion5 = R"SQL(
+ALTER TABLE share ADD COLUMN format TEXT NOT NULL DEFAULT '';
+ALTER TABLE share ADD COLUMN filesize INTEGER NOT NULL DEFAULT 0;
+CREATE INDEX share_owner ON share(uid);
+ALTER TABLE sharepic ADD COLUMN uid TEXT NOT NULL DEFAULT '';
+ALTER TABLE sharepic ADD COLUMN format TEXT NOT NULL DEFAULT '';
+ALTER TABLE sharepic ADD COLUMN filesize INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE sharepic ADD COLUMN savedate TEXT;
+CREATE INDEX sharepic_share ON sharepic(shareid);
+
+CREATE TABLE upfile (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  filename TEXT NOT NULL,
+  origname TEXT NOT NULL DEFAULT '',
+  filesize INTEGER NOT NULL DEFAULT 0,
+  uid TEXT NOT NULL DEFAULT '',
+  savedate TEXT,
+  ipaddress TEXT NOT NULL DEFAULT ''
+);
+CREATE UNIQUE INDEX upfile_name ON upfile(filename);
+)SQL";
+
 struct Migration {
   int version;
   std::string_view sql;
@@ -461,7 +489,7 @@ struct Migration {
 
 const std::vector<Migration>& migrations() {
   static const std::vector<Migration> list = {
-      {1, kVersion1}, {2, kVersion2}, {4, kVersion4}, {6, kVersion6}};
+      {1, kVersion1}, {2, kVersion2}, {4, kVersion4}, {5, kVersion5}, {6, kVersion6}};
   return list;
 }
 
