@@ -98,7 +98,9 @@ InitResult init_appdir(const InitOptions& opt) {
         "INSERT INTO userlist (uid, name, passwd, depid, dep, type, power) "
         "VALUES ('admin', '系统管理员', ?, '1', '办公室', '2', '3')",
         {password::hash(result.admin_password, cost)});
-    conn->exec("INSERT INTO sysconfig (type, maxsize, soundpath) VALUES (1, 5000000, 'sound/remind.wav')");
+    conn->exec(
+        "INSERT INTO sysconfig (type, maxsize, soundpath) VALUES (1, 5000000, "
+        "'/sound/remind.wav')");
     if (opt.demo) {
       conn->exec("INSERT INTO depart (depno, depname) VALUES (2, '业务部'), (3, '财务部')");
       const DemoUser users[] = {
@@ -112,8 +114,8 @@ InitResult init_appdir(const InitOptions& opt) {
         conn->exec(
             "INSERT INTO userlist (uid, name, passwd, depid, dep, type, power, mobilephone, email) "
             "VALUES (?, ?, ?, ?, ?, ?, ?, '', '')",
-            {u.uid, u.name, password::hash(pw, cost), std::to_string(u.depno), deps[u.depno], u.type,
-             u.power});
+            {u.uid, u.name, password::hash(pw, cost), std::to_string(u.depno), deps[u.depno],
+             u.type, u.power});
         result.demo_accounts.push_back(std::string(u.uid) + " / " + pw + " / " + u.name);
       }
       DateTime now = system_clock()->now();

@@ -395,13 +395,30 @@ CREATE INDEX loginfail_uid ON loginfail(uid, failtime);
 CREATE INDEX loginfail_ip ON loginfail(ipaddress, failtime);
 )SQL";
 
+// Accounts an administrator disabled keep their rows (and so their history)
+// but cannot log in; login reads the mark through `userdep`. The reminder
+// sound's path is appended to the application's path, so it starts with "/".
+constexpr std::string_view kVersion3 = R"SQL(
+ALTER TABLE userlist ADD COLUMN disabled INTEGER NOT NULL DEFAULT 0;
+
+DROP VIEW userdep;
+CREATE VIEW userdep AS
+  SELECT u.id AS id, u.uid AS uid, u.passwd AS passwd, u.name AS name,
+         COALESCE(NULLIF(u.dep, ''), d.depname, '') AS depname,
+         u.type AS type, u.power AS power, u.disabled AS disabled
+  FROM userlist u LEFT JOIN depart d ON CAST(d.depno AS TEXT) = u.depid;
+
+UPDATE sysconfig SET soundpath = '/' || soundpath
+  WHERE soundpath <> '' AND substr(soundpath, 1, 1) <> '/';
+)SQL";
+
 struct Migration {
   int version;
   std::string_view sql;
 };
 
 const std::vector<Migration>& migrations() {
-  static const std::vector<Migration> list = {{1, kVersion1}, {2, kVersion2}};
+  static const std::vector<Migration> list = {{1, kVersion1}, {2, kVersion2}, {3, kVersion3}};
   return list;
 }
 
@@ -417,10 +434,11 @@ int schema_version(db::Connection& conn) {
   return v.empty() ? 0 : std::stoi(v);
 }
 
-int migrate(db::Connection& conn) {
+int migrate(db::Connection& conn, int target) {
   int current = schema_version(conn);
   for (const auto& m : migrations()) {
     if (m.version <= current) continue;
+    if (target > 0 && m.version > target) break;
     db::Transaction tx(conn);
     conn.script(m.sql);
     conn.exec("INSERT INTO schema_version (version) VALUES (?)", {m.version});
