@@ -46,8 +46,7 @@ const std::vector<Placeholder>& placeholder_pages() {
   // forgotten entry stops the host at start-up.
   static const std::vector<Placeholder> pages = {
       {"bbs.asp"},      {"sharemore.asp"}, {"dailyinf.asp"},  {"meetinglist.asp"},
-      {"shenqing.asp"}, {"applygz.asp"},   {"phonelist.asp"}, {"planlist.asp"},
-      {"calender.asp"}, {"phone.asp"},     {"rz.asp", true},  // the status bar frame
+      {"shenqing.asp"}, {"applygz.asp"},   {"phonelist.asp"}, {"phone.asp"},
   };
   return pages;
 }
