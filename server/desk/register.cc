@@ -1,5 +1,6 @@
 #include "server/desk/register.h"
 
+#include "server/desk/admin_pages.h"
 #include "server/desk/pages.h"
 #include "server/desk/plan_pages.h"
 #include "server/desk/right.h"
@@ -25,6 +26,7 @@ void register_pages(asp::Registry& registry) {
   host::add_page(registry, "notice.asp", notice_page);
   register_settings_pages(registry);
   register_plan_pages(registry);
+  register_admin_pages(registry);
 }
 
 }  // namespace desk::deskpages
