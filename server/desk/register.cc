@@ -2,6 +2,7 @@
 
 #include "server/desk/admin_pages.h"
 #include "server/desk/pages.h"
+#include "server/desk/phone.h"
 #include "server/desk/plan_pages.h"
 #include "server/desk/right.h"
 #include "server/desk/rz.h"
@@ -27,6 +28,7 @@ void register_pages(asp::Registry& registry) {
   register_settings_pages(registry);
   register_plan_pages(registry);
   register_admin_pages(registry);
+  register_phone_pages(registry);
 }
 
 }  // namespace desk::deskpages
