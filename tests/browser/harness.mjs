@@ -13,7 +13,7 @@
 // log stay in test-output/ at the repository root.
 import { spawn, execFileSync } from 'node:child_process';
 import { randomBytes } from 'node:crypto';
-import { createWriteStream, existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
+import { appendFileSync, createWriteStream, existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { basename, dirname, join, resolve } from 'node:path';
 import { after, before } from 'node:test';
@@ -63,8 +63,10 @@ const limit = (ms) => new Promise((r) => setTimeout(r, ms).unref());
 export class Site {
   // `vdir`: the virtual directory name the application folder is served under.
   // `label`: names the screenshots and the server log; defaults to the test file's name.
-  constructor({ vdir = 'tarvo', label } = {}) {
+  // `appConf`: settings written into the folder's app.conf, e.g. { status_refresh: 5 }.
+  constructor({ vdir = 'tarvo', label, appConf = {} } = {}) {
     this.vdir = vdir;
+    this.appConf = appConf;
     this.label = label || basename(process.argv[1] || 'browser', '.mjs').replace(/\.test$/, '');
     this.adminPassword = 'admin-' + randomBytes(6).toString('hex');
     this.demoAccounts = [];  // {uid, password, name} of the demo users
@@ -134,6 +136,8 @@ export class Site {
       for (const m of out.matchAll(/^demo user: (\S+) \/ (\S+) \/ (.*)$/gm)) {
         this.demoAccounts.push({ uid: m[1], password: m[2], name: m[3] });
       }
+      const settings = Object.entries(this.appConf).map(([k, v]) => `${k} = ${v}\n`).join('');
+      if (settings) appendFileSync(join(this.dir, 'app.conf'), settings);
       await this.#startServer();
       this.browser = await chromium.launch({
         executablePath: chromiumPath,
