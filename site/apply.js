@@ -67,6 +67,11 @@ function downOut(img) { restore(img); }
 // A form is posted once: a second click while the first post is on its way
 // does nothing.
 var formSending = false;
+// A page the browser shows again from its history (after a refused post and
+// "返回") may post again.
+window.addEventListener('pageshow', function (e) {
+  if (e.persisted) formSending = false;
+});
 function checksubmit() {
   if (formSending) return false;
   formSending = true;
