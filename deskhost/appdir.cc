@@ -101,7 +101,8 @@ InitResult init_appdir(const InitOptions& opt) {
         "VALUES ('admin', '系统管理员', ?, '1', '办公室', '2', '3')",
         {password::hash(result.admin_password, cost)});
     conn->exec(
-        "INSERT INTO sysconfig (type, maxsize, soundpath) VALUES (1, 5000000, 'sound/remind.wav')");
+        "INSERT INTO sysconfig (type, maxsize, soundpath) VALUES (1, 5000000, "
+        "'/sound/remind.wav')");
     if (opt.demo) {
       conn->exec("INSERT INTO depart (depno, depname) VALUES (2, '业务部'), (3, '财务部')");
       const DemoUser users[] = {

@@ -59,6 +59,7 @@ AppEnv& SiteHost::add(const VirtualDir& dir, const AppConfig& config,
   env.config = config;
   env.registry = &registry_;
   env.clock = std::move(clock);
+  env.sessions.set_idle_timeout(std::chrono::minutes(config.session_timeout));
   env.database = env.root / config.database;
   env.open_db = [dbfile = env.database] { return db::open_sqlite(dbfile.string()); };
   std::lock_guard lock(apps_mu_);
@@ -222,7 +223,10 @@ http::Reply SiteHost::serve_page(App& app, const PageSpec& page, const std::stri
   http::Reply r;
 
   if (page.access == Access::login && session.get("login") != "yes") {
-    response.Redirect("/" + app.dir.name + "/default.htm");
+    // A cookie that names no live session: the session ran out.
+    bool expired =
+        session.token().empty() && !cookie_value(m.header("Cookie"), kSessionCookie).empty();
+    response.Redirect("/" + app.dir.name + (expired ? "/default.htm?e=4" : "/default.htm"));
   } else {
     try {
       ctx.lend_connection(thread_connection(env));

@@ -4,6 +4,7 @@
 #include "server/cases/cases.h"
 #include "server/desk/format.h"
 #include "server/desk/right.h"
+#include "server/desk/rz.h"
 #include "server/host/edition.h"
 #include "server/host/kit.h"
 #include "server/work/work.h"
@@ -60,6 +61,42 @@ void right_page(asp::ScriptingContext& ctx) {
     ctx.response().Write(case_strip(ctx.conn(), ctx.session().get("uid")));
   right->form_end = host::form_token_field(ctx);
   right->main1(ctx.conn());
+}
+
+void rz_page(asp::ScriptingContext& ctx) {
+  const host::Variant variant = host::variant_of(ctx.config());
+  const char* progid = variant == host::Variant::full   ? "deskserver.rzfull"
+                       : variant == host::Variant::simp ? "deskserver.rzsimp"
+                                                        : "deskserver.rz";
+  auto rz = ctx.server().CreateObject<Rz>(progid);
+  auto& out = ctx.response();
+  // Links without a target of their own (a reminder whose pop-up the browser
+  // blocked) open in the work frame, not in this 59-pixel bar.
+  out.Write(
+      "<html><head><title>TARVO网络办公系统</title>"
+      "<meta http-equiv='Content-Type' content='text/html; charset=gb2312'>"
+      "<link rel='stylesheet' href='apply.css' type='text/css'><base target='right'>"
+      "<script language='javascript' src='apply.js'></script>"
+      "<script language='javascript' src='rz.js'></script></head>");
+  rz->main1(ctx.conn());
+  rz->main2(ctx.conn());
+
+  const host::User user = host::current_user(ctx);
+  const Waiting waiting = waiting_of(ctx.conn(), user.uid);
+  out.Write(
+      "&nbsp;" + text::html(user.name) + "&nbsp;待办<font class=numberbold>" + num(waiting.work) +
+      "</font>项&nbsp;新邮件<font class=numberbold>" + num(waiting.mail) +
+      "</font>封<span id='soundhint' style='display:none'>&nbsp;（点击页面开启提示音）</span>");
+
+  // BGSOUND means nothing to current browsers: the sound plays from an
+  // <audio> element. Without a configured sound the shipped one plays.
+  std::string src = rz->sound;
+  if (ctx.session().get("remindsound").empty()) src += "/sound/remind.wav";
+  rz->page_end = "<audio id='remindaudio' preload='auto' src='" + text::html(src) +
+                 "'></audio><script language='javascript'>statusBar(" +
+                 num(ctx.config().status_refresh) + ", " + (rz->announced ? "true" : "false") +
+                 ", " + num(waiting.work + waiting.mail) + ");</script>";
+  rz->main(ctx.conn());
 }
 
 void newwork_page(asp::ScriptingContext& ctx) {

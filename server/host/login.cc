@@ -56,6 +56,7 @@ int Login::check(db::Connection& conn) {
     record_failure(conn, username, ip, t);
     return kNoSuchUser;
   }
+  if (user->integer("disabled") != 0) return kDisabled;
   if (user->text("name").empty()) return kNoName;
 
   // A login starts from a fresh session with a new id: nothing of an earlier

@@ -67,12 +67,13 @@ export class Site {
   // `vdir`: the virtual directory name the application folder is served under;
   // by default the edition's own, "tarvo" or "tarvolawyer".
   // `label`: names the screenshots and the server log; defaults to the test file's name.
-  // `settings`: app.conf values ({sms_device: '/dev/pts/3'}) written into the
-  // application folder before the server starts.
-  constructor({ edition = 'office', vdir, label, settings = {} } = {}) {
+  // `settings` (or `appConf`): app.conf values ({sms_device: '/dev/pts/3'},
+  // {status_refresh: 5}) written into the application folder before the
+  // server starts.
+  constructor({ edition = 'office', vdir, label, settings = {}, appConf = {} } = {}) {
     this.edition = edition;
     this.vdir = vdir || (edition === 'law' ? 'tarvolawyer' : 'tarvo');
-    this.settings = settings;
+    this.settings = { ...settings, ...appConf };
     this.label = label || basename(process.argv[1] || 'browser', '.mjs').replace(/\.test$/, '');
     this.adminPassword = 'admin-' + randomBytes(6).toString('hex');
     this.demoAccounts = [];  // {uid, password, name} of the demo users

@@ -95,6 +95,8 @@ TEST_F(AppDirTest, InitCreatesSettingsDatabaseAndSite) {
   EXPECT_EQ(conn->scalar("SELECT depname FROM depart WHERE depno = 1"), "办公室");
   EXPECT_EQ(conn->scalar("SELECT COUNT(*) FROM userlist"), "1");
   EXPECT_EQ(conn->scalar("SELECT COUNT(*) FROM news"), "0");
+  // The status bar appends the sound's path to the application's path.
+  EXPECT_EQ(conn->scalar("SELECT soundpath FROM sysconfig"), "/sound/remind.wav");
   EXPECT_EQ(conn->scalar("PRAGMA integrity_check"), "ok");
 
   // Text files in GB18030, everything else byte for byte.

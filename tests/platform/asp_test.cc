@@ -303,6 +303,8 @@ TEST(AppConfig, SaveAndLoadRoundTrip) {
   serial::parse_framing("7E2", c.sms_port);
   c.sms_centre = "13800100500";
   c.sms_hourly_limit = 5;
+  c.session_timeout = 30;
+  c.status_refresh = 90;
   c.save(tmp.path / "app.conf");
   asp::AppConfig back = asp::AppConfig::load(tmp.path / "app.conf");
   EXPECT_EQ(back.edition, "law");
@@ -317,6 +319,8 @@ TEST(AppConfig, SaveAndLoadRoundTrip) {
   EXPECT_EQ(serial::framing_text(back.sms_port), "7E2");
   EXPECT_EQ(back.sms_centre, "13800100500");
   EXPECT_EQ(back.sms_hourly_limit, 5);
+  EXPECT_EQ(back.session_timeout, 30);
+  EXPECT_EQ(back.status_refresh, 90);
   EXPECT_EQ(code_of([&] { c.save(tmp.path / "missing" / "app.conf"); }), Errc::io);
 }
 
@@ -326,7 +330,10 @@ TEST(AppConfig, BadValuesAreRejected) {
        {"edition = bank", "variant = pro", "password_cost = fast", "upload_limit = 0",
         "upload_limit = -5", "upload_limit = 5MB", "upload_limit = ", "colour = red", "just words",
         "sms_speed = 12345", "sms_speed = 4294986496", "sms_framing = 9N1", "sms_framing = 8X1",
-        "sms_hourly_limit = 0", "sms_hourly_limit = many"}) {
+        "sms_hourly_limit = 0", "sms_hourly_limit = many", "session_timeout = 0",
+        "status_refresh = 2",
+        // A working screen left open must not time out between two loads.
+        "session_timeout = 1\nstatus_refresh = 31", "status_refresh = 601"}) {
     { std::ofstream(tmp.path / "app.conf") << line << "\n"; }
     EXPECT_EQ(code_of([&] { asp::AppConfig::load(tmp.path / "app.conf"); }), Errc::config) << line;
   }

@@ -4,6 +4,7 @@
 #include "core/password.h"
 #include "platform/asp/asp.h"
 #include "server/host/login.h"
+#include "server/host/schema.h"
 #include "tests/support/testapp.h"
 
 namespace desk {
@@ -182,6 +183,23 @@ TEST(Login, AllThreeVariantsLogIn) {
   }
 }
 
+// Databases made before the status bar took the sound's path as it is: the
+// path gains its leading "/", and existing accounts stay enabled.
+TEST(Login, OlderDatabasesAreMigratedForSoundAndDisabledAccounts) {
+  TestApp app;
+  auto old = db::open_sqlite((app.dir() / "data" / "old.db").string(),
+                             {.busy_timeout_ms = 5000, .create = true});
+  ASSERT_EQ(host::migrate(*old, 2), 2);
+  old->exec(
+      "INSERT INTO sysconfig (type, soundpath) VALUES (1, 'sound/remind.wav'), (2, ''), "
+      "(3, '/x.wav')");
+  old->exec("INSERT INTO userlist (uid, name, passwd) VALUES ('zhang', '张伟', 'pw')");
+  EXPECT_EQ(host::migrate(*old), host::latest_schema_version());
+  EXPECT_EQ(old->scalar("SELECT group_concat(soundpath, ',') FROM sysconfig ORDER BY type"),
+            "/sound/remind.wav,,/x.wav");
+  EXPECT_EQ(old->scalar("SELECT disabled FROM userdep WHERE uid = 'zhang'"), "0");
+}
+
 TEST(Logout, JournalsAbandonsAndRedirects) {
   TestApp app;
   app.registry().add_page(
@@ -201,9 +219,9 @@ TEST(Logout, JournalsAbandonsAndRedirects) {
   EXPECT_EQ(log.rows[1].text("uid"), "a");
   EXPECT_EQ(log.rows[1].text("name"), "甲");
   EXPECT_EQ(log.rows[1].text("type"), "1");
-  // The old cookie no longer opens pages.
+  // The old cookie no longer opens pages: it names no live session.
   b.set_session_token(token);
-  EXPECT_EQ(header(b.get("private.asp"), "Location"), "/tarvo/default.htm");
+  EXPECT_EQ(header(b.get("private.asp"), "Location"), "/tarvo/default.htm?e=4");
 }
 
 // Only a logged-in session's logout is journalled: anonymous calls (however

@@ -88,6 +88,29 @@ TEST(SiteHost, PagesNeedALoginUnlessOpen) {
   EXPECT_EQ(app.send(app.make("GET", "/tarvo/error.asp")).status, 200);
 }
 
+// A cookie of a session that ran out (or of a restarted server) leads to the
+// login page with the timeout message; no cookie or a live session not
+// logged in, to the plain login page.
+TEST(SiteHost, ARequestOfAnExpiredSessionGetsTheTimeoutMessage) {
+  TestApp app;
+  app.add_user("zhang", "张伟", "pw");
+  testing::Browser b(app);
+  ASSERT_TRUE(b.login("zhang", "pw"));
+  app.env().sessions.remove(b.session_token());
+  for (const char* method : {"POST", "GET"}) {
+    auto m =
+        app.make(method, "/tarvo/right.asp", "flag=timestart", "application/x-www-form-urlencoded");
+    m.headers.emplace_back("Cookie", std::string(asp::kSessionCookie) + "=" + b.session_token());
+    auto r = app.send(m);
+    EXPECT_EQ(r.status, 302) << method;
+    EXPECT_EQ(header(r, "Location"), "/tarvo/default.htm?e=4") << method;
+  }
+  EXPECT_EQ(app.db().scalar("SELECT COUNT(*) FROM worktime"), "0");
+  testing::Browser fresh(app);
+  fresh.set_session("x", "1");
+  EXPECT_EQ(header(fresh.get("right.asp"), "Location"), "/tarvo/default.htm");
+}
+
 TEST(SiteHost, ChineseTextArrivesIntactBothWays) {
   TestApp app;
   app.registry().add_page({"echo.asp",
