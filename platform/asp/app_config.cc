@@ -97,7 +97,7 @@ void AppConfig::save(const std::filesystem::path& file) const {
       << "sms_framing = " << serial::framing_text(sms_port) << "\n"
       << "sms_centre = " << sms_centre << "\n"
       << "# text messages one user may send in any 60 minutes\n"
-      << "sms_hourly_limit = " << sms_hourly_limit << "\n";
+      << "sms_hourly_limit = " << sms_hourly_limit << "\n"
       << "# Idle minutes before a session ends; seconds between status bar loads\n"
       << "session_timeout = " << session_timeout << "\n"
       << "status_refresh = " << status_refresh << "\n";
