@@ -4,6 +4,8 @@
 //   deskhost update-site APPDIR
 //   deskhost serve [--host 127.0.0.1] [--port 8080] [--vdir NAME=APPDIR]...
 //                  [--metabase FILE] [--threads N] [--quiet]
+//                  (the metabase is followed: new directories are served at
+//                  once, when the file changes or on SIGHUP)
 //                  [--max-connections N] [--max-per-address N]
 //                  [--pool-threads N] [--pool-queue N]
 //                  [--body-min-rate BYTES] [--body-timeout SECONDS]
@@ -12,7 +14,9 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -24,6 +28,7 @@
 #include "deskhost/appdir.h"
 #include "deskhost/modem.h"
 #include "deskhost/register_all.h"
+#include "deskhost/sites.h"
 #include "platform/asp/site_host.h"
 #include "platform/http/http.h"
 #include "server/host/edition.h"
@@ -46,6 +51,7 @@ int usage() {
       "                [--site DIR] [--password-cost interactive|min]\n"
       "  deskhost update-site APPDIR [--site DIR]\n"
       "  deskhost serve [--host ADDR] [--port N] [--vdir NAME=APPDIR]... [--metabase FILE]\n"
+      "                 (the metabase is followed: read again when it changes or on SIGHUP)\n"
       "                 [--threads N] [--quiet]\n"
       "                 [--max-connections N] [--max-per-address N]   (1000, 64; 0: none)\n"
       "                 [--pool-threads N] [--pool-queue N]           (2, 32)\n"
@@ -68,6 +74,12 @@ long long number_of(int argc, char** argv, int& i, long long lo, long long hi) {
   if (!text::parse_int(value_of(argc, argv, i), n) || n < lo || n > hi)
     throw Error(Errc::config, "bad value for " + name);
   return n;
+}
+
+// SIGHUP asks the metabase watcher for a reload.
+std::atomic<deskhost::MetabaseWatcher*> g_watcher{nullptr};
+extern "C" void on_hangup(int) {
+  if (auto* w = g_watcher.load()) w->request_reload();
 }
 
 // Every connection takes a descriptor: allow as many as the hard limit lets.
@@ -131,15 +143,18 @@ int cmd_serve(int argc, char** argv) {
   asp::HostOptions site_opt;
   std::vector<asp::VirtualDir> dirs;
   fs::path metabase;
+  bool host_given = false, port_given = false;
   for (int i = 2; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--host") {
       hopt.host = value_of(argc, argv, i);
+      host_given = true;
     } else if (a == "--port") {
       long long p = 0;
       if (!text::parse_int(value_of(argc, argv, i), p) || p < 0 || p > 65535)
         throw Error(Errc::config, "bad port");
       hopt.port = static_cast<unsigned short>(p);
+      port_given = true;
     } else if (a == "--threads") {
       hopt.threads = static_cast<unsigned>(number_of(argc, argv, i, 1, 256));
     } else if (a == "--max-connections") {
@@ -171,22 +186,32 @@ int cmd_serve(int argc, char** argv) {
       return usage();
     }
   }
+  // The metabase is read whole before anything is served: a damaged file
+  // stops the start. Its entries that cannot be served are reported and
+  // left out, like those a setup program adds later.
   if (!metabase.empty()) {
-    auto listed = asp::load_metabase(metabase);
-    dirs.insert(dirs.begin(), listed.begin(), listed.end());
-  }
-  if (dirs.empty())
+    asp::SiteBinding binding = asp::read_metabase(metabase).binding;
+    if (!host_given && !binding.host.empty()) hopt.host = binding.host;
+    if (!port_given && binding.port) hopt.port = binding.port;
+  } else if (dirs.empty()) {
     throw Error(Errc::config, "nothing to serve: give --vdir NAME=APPDIR or --metabase FILE");
+  }
 
   asp::Registry registry;
   deskhost::register_all(registry);
   asp::SiteHost site(registry, site_opt);
-  for (const auto& d : dirs) {
-    asp::AppEnv& env = site.add(d);
-    auto conn = env.open_db();
-    int v = host::migrate(*conn);
-    std::fprintf(stderr, "deskhost: /%s/ -> %s (schema %d)\n", d.name.c_str(),
-                 fs::absolute(d.path).string().c_str(), v);
+  for (const auto& d : dirs) deskhost::serve_dir(site, d);
+  std::unique_ptr<deskhost::MetabaseWatcher> watcher;
+  if (!metabase.empty()) {
+    watcher = std::make_unique<deskhost::MetabaseWatcher>(site, metabase);
+    watcher->reload();
+    g_watcher = watcher.get();
+    struct sigaction sa {};
+    sa.sa_handler = on_hangup;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGHUP, &sa, nullptr);
+    watcher->start();
   }
   raise_descriptor_limit();
   http::Server server(hopt, site);
@@ -196,6 +221,8 @@ int cmd_serve(int argc, char** argv) {
       "deskhost: listening on http://%s:%u/ (at most %u connections, %u from one address)\n",
       hopt.host.c_str(), server.port(), server.max_connections(), hopt.max_connections_per_address);
   server.run(true);
+  g_watcher = nullptr;
+  if (watcher) watcher->stop();
   return 0;
 }
 

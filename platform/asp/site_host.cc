@@ -38,8 +38,12 @@ SiteHost::~SiteHost() {
 }
 
 void SiteHost::sweep_sessions() {
-  std::lock_guard lock(apps_mu_);
-  for (auto& a : apps_) a->env->sessions.sweep();
+  std::vector<App*> apps;
+  {
+    std::shared_lock lock(apps_mu_);
+    for (auto& a : apps_) apps.push_back(a.get());
+  }
+  for (App* a : apps) a->env->sessions.sweep();
 }
 
 AppEnv& SiteHost::add(const VirtualDir& dir) {
@@ -51,7 +55,6 @@ AppEnv& SiteHost::add(const VirtualDir& dir, const AppConfig& config,
                       std::shared_ptr<const Clock> clock) {
   if (dir.name.empty() || dir.name.find('/') != std::string::npos)
     throw Error(Errc::config, "bad virtual directory name '" + dir.name + "'");
-  if (find(dir.name)) throw Error(Errc::config, "virtual directory " + dir.name + " given twice");
   auto app = std::make_unique<App>(App{dir, std::make_unique<AppEnv>()});
   AppEnv& env = *app->env;
   env.name = dir.name;
@@ -62,15 +65,24 @@ AppEnv& SiteHost::add(const VirtualDir& dir, const AppConfig& config,
   env.sessions.set_idle_timeout(std::chrono::minutes(config.session_timeout));
   env.database = env.root / config.database;
   env.open_db = [dbfile = env.database] { return db::open_sqlite(dbfile.string()); };
-  std::lock_guard lock(apps_mu_);
+  std::unique_lock lock(apps_mu_);
+  for (auto& a : apps_)
+    if (text::iequals(a->dir.name, dir.name))
+      throw Error(Errc::config, "virtual directory " + dir.name + " given twice");
   apps_.push_back(std::move(app));
   return env;
 }
 
 SiteHost::App* SiteHost::app_named(std::string_view name) {
+  std::shared_lock lock(apps_mu_);
   for (auto& a : apps_)
     if (text::iequals(a->dir.name, name)) return a.get();
   return nullptr;
+}
+
+SiteHost::App* SiteHost::first_app() {
+  std::shared_lock lock(apps_mu_);
+  return apps_.empty() ? nullptr : apps_.front().get();
 }
 
 AppEnv* SiteHost::find(std::string_view name) {
@@ -153,9 +165,11 @@ http::Reply SiteHost::handle(http::Message& m) {
     App* app = app_named(t.vdir);
     // Browsers ask for the site's icon at the root of the address: the first
     // application's icon answers.
-    if (!app && text::iequals(t.vdir, "favicon.ico") && t.bare && !apps_.empty()) {
-      r = serve_file(*apps_.front(), "favicon.ico", m);
-      return;
+    if (!app && text::iequals(t.vdir, "favicon.ico") && t.bare) {
+      if (App* first = first_app()) {
+        r = serve_file(*first, "favicon.ico", m);
+        return;
+      }
     }
     if (!app) {
       r = error_page(404, "找不到该页面。");

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -42,9 +43,10 @@ class SiteHost : public http::Handler {
   ~SiteHost() override;
 
   // Adds an application; reads APPDIR/app.conf. Throws Error(config).
-  // Applications are added before the host serves.
+  // Applications may be added while the host serves: a request sees the
+  // application once add() has returned. Applications are never removed.
   AppEnv& add(const VirtualDir& dir);
-  // For tests: an application with the given settings and clock.
+  // An application with the given settings and clock.
   AppEnv& add(const VirtualDir& dir, const AppConfig& config, std::shared_ptr<const Clock> clock);
   AppEnv* find(std::string_view name);
   const HostOptions& options() const { return options_; }
@@ -64,7 +66,9 @@ class SiteHost : public http::Handler {
     VirtualDir dir;
     std::unique_ptr<AppEnv> env;
   };
+  // Apps live as long as the host: the pointers stay valid without the lock.
   App* app_named(std::string_view name);
+  App* first_app();
   // The page a request runs when it is to run on the pool, else nullptr.
   const PageSpec* pooled_page(const http::Message& m);
   http::Reply serve_page(App& app, const PageSpec& page, const std::string& rel,
@@ -74,7 +78,7 @@ class SiteHost : public http::Handler {
 
   const Registry& registry_;
   const HostOptions options_;
-  std::mutex apps_mu_;  // add() against the sweeper; requests start after the last add()
+  std::shared_mutex apps_mu_;  // apps_: add() against requests and the sweeper
   std::vector<std::unique_ptr<App>> apps_;
   std::mutex sweep_mu_;
   std::condition_variable sweep_cv_;

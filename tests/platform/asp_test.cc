@@ -10,6 +10,7 @@
 
 #include "core/text.h"
 #include "platform/asp/asp.h"
+#include "platform/asp/metabase.h"
 #include "platform/asp/site_host.h"
 #include "tests/support/multipart_body.h"
 
@@ -430,12 +431,91 @@ TEST(Metabase, SaveAndLoadRoundTrip) {
   EXPECT_EQ(dirs[1].path, "/srv/law");
   EXPECT_EQ(dirs[1].default_documents, std::vector<std::string>{"index.htm"});
   EXPECT_TRUE(!dirs[1].read && !dirs[1].script && dirs[1].write && !dirs[1].in_process);
+  // Written through the site's lock and a rename: nothing is left beside it.
+  for (const auto& e : fs::directory_iterator(tmp.path)) {
+    std::string name = e.path().filename().string();
+    EXPECT_TRUE(name == "metabase.json" || name == "metabase.json.lock") << name;
+  }
 
   EXPECT_TRUE(asp::load_metabase(tmp.path / "none.json").empty());
   for (const char* bad : {"{not json", R"([{"path": "/x"}])", R"({"vdirs": 3})"}) {
     { std::ofstream(tmp.path / "bad.json") << bad; }
     EXPECT_EQ(code_of([&] { asp::load_metabase(tmp.path / "bad.json"); }), Errc::config) << bad;
   }
+}
+
+// The number of the MetabaseError `f` throws.
+long number_of(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const asp::MetabaseError& e) {
+    return e.number();
+  }
+  ADD_FAILURE() << "no metabase error thrown";
+  return 0;
+}
+
+std::string slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(Metabase, AdministrationObjectsChangeOnlyTheirOwnDirectory) {
+  TempDir tmp;
+  const fs::path file = tmp.path / "metabase.json";
+  // A file of an older form: the site's binding, an entry with an access
+  // object, and a key this code does not know.
+  std::ofstream(file) << R"({"host": "0.0.0.0", "port": 80, "note": "kept", "vdirs": [
+      {"name": "Old", "path": "/srv/old", "access": {"read": true, "script": false},
+       "in_process": false}]})";
+  const std::string_view cls = asp::kVirtualDirClass;
+  asp::MetabaseRoot root(file);
+  asp::MetabaseDir d = root.Create(cls, "tarvo");
+  asp::MetabaseDir rival = root.Create(cls, "TARVO");
+  d.AppCreate(true);
+  d.Put("path", "/srv/tarvo"s);  // property names ignore case
+  d.Put("AccessFlags", 535LL);
+  d.SetInfo();
+  EXPECT_EQ(number_of([&] { rival.SetInfo(); }), asp::kMetabaseExists);
+  EXPECT_EQ(number_of([&] { root.Create(cls, "old").SetInfo(); }), asp::kMetabaseExists);
+
+  asp::MetabaseDir got = root.GetObject(cls, "TARVO");
+  EXPECT_EQ(got.name(), "tarvo");
+  EXPECT_EQ(std::get<std::string>(got.Get("AppRoot")), "/LM/W3SVC/1/Root/tarvo");
+  EXPECT_EQ(std::get<long long>(got.Get("AppIsolated")), 0);
+  EXPECT_EQ(std::get<std::string>(got.Get("Path")), "/srv/tarvo");
+
+  asp::MetabaseContents site = asp::read_metabase(file);
+  EXPECT_EQ(site.binding.host, "0.0.0.0");
+  EXPECT_EQ(site.binding.port, 80);
+  ASSERT_EQ(site.dirs.size(), 2u);
+  EXPECT_TRUE(site.dirs[0].read && !site.dirs[0].script && !site.dirs[0].in_process);
+  EXPECT_EQ(site.dirs[1].path, "/srv/tarvo");
+  EXPECT_TRUE(site.dirs[1].read && site.dirs[1].script && site.dirs[1].in_process);
+  EXPECT_NE(slurp(file).find(R"("note": "kept")"), std::string::npos);
+
+  const struct {
+    const char* what;
+    std::function<void()> step;
+    long number;
+  } refusals[] = {
+      {"unknown property", [&] { got.Put("Colour", "red"s); }, asp::kMetabaseBadProperty},
+      {"text for a number", [&] { got.Put("AccessFlags", "535"s); }, asp::kMetabaseBadProperty},
+      {"number for text", [&] { got.Put("Path", 1LL); }, asp::kMetabaseBadProperty},
+      {"other class", [&] { root.Create("IIsWebServer", "x"); }, asp::kMetabaseBadProperty},
+      {"name with a slash", [&] { root.Create(cls, "a/b"); }, asp::kMetabaseBadProperty},
+      {"no such directory", [&] { root.GetObject(cls, "none"); }, asp::kMetabaseNotFound},
+      {"property not set", [&] { root.GetObject(cls, "old").Get("AppRoot"); },
+       asp::kMetabaseNotFound},
+  };
+  const std::string before = slurp(file);
+  for (const auto& r : refusals) EXPECT_EQ(number_of(r.step), r.number) << r.what;
+  EXPECT_EQ(slurp(file), before);
+
+  // A damaged file is reported and never overwritten.
+  std::ofstream(file, std::ios::trunc) << "{damaged";
+  EXPECT_EQ(number_of([&] { root.Create(cls, "new").SetInfo(); }), asp::kMetabaseUnreachable);
+  EXPECT_EQ(slurp(file), "{damaged");
 }
 
 }  // namespace
