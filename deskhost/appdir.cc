@@ -7,6 +7,8 @@
 #include "core/password.h"
 #include "core/text.h"
 #include "platform/db/db.h"
+#include "server/host/edition.h"
+#include "server/files/storage.h"
 #include "server/host/schema.h"
 
 namespace desk::deskhost {
@@ -62,11 +64,11 @@ void install_site(const fs::path& site, const fs::path& appdir) {
     if (is_text(entry.path())) bytes = text::to_gb18030(bytes);
     write_file(appdir / rel, bytes);
   }
+  files::make_storage_folders(appdir);
 }
 
 InitResult init_appdir(const InitOptions& opt) {
-  if (opt.edition != "office" && opt.edition != "law")
-    throw Error(Errc::config, "edition must be office or law");
+  host::parse_edition(opt.edition);  // refuses any other name
   // app.conf refuses any other value, so the folder would not start.
   if (opt.password_cost != "interactive" && opt.password_cost != "min")
     throw Error(Errc::config, "password cost must be interactive or min");
@@ -98,7 +100,9 @@ InitResult init_appdir(const InitOptions& opt) {
         "INSERT INTO userlist (uid, name, passwd, depid, dep, type, power) "
         "VALUES ('admin', '系统管理员', ?, '1', '办公室', '2', '3')",
         {password::hash(result.admin_password, cost)});
-    conn->exec("INSERT INTO sysconfig (type, maxsize, soundpath) VALUES (1, 5000000, 'sound/remind.wav')");
+    conn->exec(
+        "INSERT INTO sysconfig (type, maxsize, soundpath) VALUES (1, 5000000, "
+        "'/sound/remind.wav')");
     if (opt.demo) {
       conn->exec("INSERT INTO depart (depno, depname) VALUES (2, '业务部'), (3, '财务部')");
       const DemoUser users[] = {
@@ -112,8 +116,8 @@ InitResult init_appdir(const InitOptions& opt) {
         conn->exec(
             "INSERT INTO userlist (uid, name, passwd, depid, dep, type, power, mobilephone, email) "
             "VALUES (?, ?, ?, ?, ?, ?, ?, '', '')",
-            {u.uid, u.name, password::hash(pw, cost), std::to_string(u.depno), deps[u.depno], u.type,
-             u.power});
+            {u.uid, u.name, password::hash(pw, cost), std::to_string(u.depno), deps[u.depno],
+             u.type, u.power});
         result.demo_accounts.push_back(std::string(u.uid) + " / " + pw + " / " + u.name);
       }
       DateTime now = system_clock()->now();

@@ -31,6 +31,7 @@ InitResult init_appdir(const InitOptions& opt);
 
 // Copies the static site into the folder; text files are converted to
 // GB18030. Existing files are replaced; data/ and app.conf are not touched.
+// Creates the folders of stored uploads (media, upload store) when missing.
 void install_site(const std::filesystem::path& site, const std::filesystem::path& appdir);
 
 }  // namespace desk::deskhost

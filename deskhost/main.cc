@@ -5,6 +5,11 @@
 //   deskhost update-site APPDIR
 //   deskhost serve [--host 127.0.0.1] [--port 8080] [--vdir NAME=APPDIR]...
 //                  [--metabase FILE] [--threads N] [--quiet]
+//                  (the metabase is followed: new directories are served at
+//                  once, when the file changes or on SIGHUP)
+//                  [--max-connections N] [--max-per-address N]
+//                  [--pool-threads N] [--pool-queue N]
+//                  [--body-min-rate BYTES] [--body-timeout SECONDS]
 //                  [--https-port N --cert FILE --key FILE]
 // HTTPS is served beside HTTP when a port, a certificate and a key are given,
 // on the command line or in the metabase object ("https_port",
@@ -13,7 +18,12 @@
 //   deskhost modem NUMBER TEXT [--app APPDIR] [--device DEV] [--speed BAUD]
 //                  [--framing 8N1] [--centre NUMBER]
 #include <nlohmann/json.hpp>
+#include <sys/resource.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -28,8 +38,10 @@
 #include "deskhost/modem.h"
 #include "deskhost/register_all.h"
 #include "deskhost/tls_cert.h"
+#include "deskhost/sites.h"
 #include "platform/asp/site_host.h"
 #include "platform/http/http.h"
+#include "server/host/edition.h"
 #include "server/host/schema.h"
 
 #ifndef DESK_SITE_DIR
@@ -50,7 +62,12 @@ int usage() {
       "                [--self-signed [--tls-name NAME]...]\n"
       "  deskhost update-site APPDIR [--site DIR]\n"
       "  deskhost serve [--host ADDR] [--port N] [--vdir NAME=APPDIR]... [--metabase FILE]\n"
-      "                 [--threads N] [--quiet] [--https-port N --cert FILE --key FILE]\n"
+      "                 (the metabase is followed: read again when it changes or on SIGHUP)\n"
+      "                 [--threads N] [--quiet]\n"
+      "                 [--max-connections N] [--max-per-address N]   (1000, 64; 0: none)\n"
+      "                 [--pool-threads N] [--pool-queue N]           (2, 32)\n"
+      "                 [--body-min-rate BYTES] [--body-timeout S]    (8192/s, 120 s)\n"
+      "                 [--https-port N --cert FILE --key FILE]\n"
       "  deskhost modem NUMBER TEXT [--app APPDIR] [--device DEV] [--speed BAUD]\n"
       "                 [--framing 8N1] [--centre NUMBER]\n");
   return 2;
@@ -60,6 +77,32 @@ int usage() {
 std::string value_of(int argc, char** argv, int& i) {
   if (i + 1 >= argc) throw Error(Errc::config, std::string("missing value for ") + argv[i]);
   return argv[++i];
+}
+
+// The number that follows option argv[i], within [lo, hi].
+long long number_of(int argc, char** argv, int& i, long long lo, long long hi) {
+  std::string name = argv[i];
+  long long n = 0;
+  if (!text::parse_int(value_of(argc, argv, i), n) || n < lo || n > hi)
+    throw Error(Errc::config, "bad value for " + name);
+  return n;
+}
+
+// SIGHUP asks the metabase watcher for a reload.
+std::atomic<deskhost::MetabaseWatcher*> g_watcher{nullptr};
+extern "C" void on_hangup(int) {
+  if (auto* w = g_watcher.load()) w->request_reload();
+}
+
+// Every connection takes a descriptor: allow as many as the hard limit lets.
+void raise_descriptor_limit() {
+  rlimit rl{};
+  if (getrlimit(RLIMIT_NOFILE, &rl) != 0) return;
+  rlim_t want = rl.rlim_max == RLIM_INFINITY ? 65536 : std::min<rlim_t>(rl.rlim_max, 65536);
+  if (rl.rlim_cur != RLIM_INFINITY && rl.rlim_cur < want) {
+    rl.rlim_cur = want;
+    setrlimit(RLIMIT_NOFILE, &rl);
+  }
 }
 
 int cmd_init(int argc, char** argv) {
@@ -100,6 +143,9 @@ int cmd_init(int argc, char** argv) {
     std::printf("self-signed certificate: serve with --https-port 8443 --cert %s --key %s\n",
                 (dir / "cert.pem").string().c_str(), (dir / "key.pem").string().c_str());
   }
+  const std::string_view vdir = host::virtual_directory(host::parse_edition(opt.edition));
+  std::printf("serve it with: deskhost serve --vdir %.*s=%s\n", static_cast<int>(vdir.size()),
+              vdir.data(), opt.appdir.string().c_str());
   return 0;
 }
 
@@ -125,20 +171,34 @@ unsigned short port_of(const std::string& v) {
 
 int cmd_serve(int argc, char** argv) {
   http::Options hopt;
+  asp::HostOptions site_opt;
   std::vector<asp::VirtualDir> dirs;
   fs::path metabase;
   std::string https_port, cert, key;
+  bool host_given = false, port_given = false;
   for (int i = 2; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--host") {
       hopt.host = value_of(argc, argv, i);
+      host_given = true;
     } else if (a == "--port") {
       hopt.port = port_of(value_of(argc, argv, i));
+      port_given = true;
     } else if (a == "--threads") {
-      long long n = 0;
-      if (!text::parse_int(value_of(argc, argv, i), n) || n < 1 || n > 256)
-        throw Error(Errc::config, "bad thread count");
-      hopt.threads = static_cast<unsigned>(n);
+      hopt.threads = static_cast<unsigned>(number_of(argc, argv, i, 1, 256));
+    } else if (a == "--max-connections") {
+      hopt.max_connections = static_cast<unsigned>(number_of(argc, argv, i, 0, 1000000));
+    } else if (a == "--max-per-address") {
+      hopt.max_connections_per_address =
+          static_cast<unsigned>(number_of(argc, argv, i, 0, 1000000));
+    } else if (a == "--pool-threads") {
+      site_opt.pool_threads = static_cast<unsigned>(number_of(argc, argv, i, 0, 256));
+    } else if (a == "--pool-queue") {
+      site_opt.pool_queue = static_cast<std::size_t>(number_of(argc, argv, i, 0, 100000));
+    } else if (a == "--body-min-rate") {
+      hopt.body_min_rate = static_cast<std::uint32_t>(number_of(argc, argv, i, 0, 1LL << 30));
+    } else if (a == "--body-timeout") {
+      hopt.body_timeout = std::chrono::seconds(number_of(argc, argv, i, 1, 86400));
     } else if (a == "--vdir") {
       std::string v = value_of(argc, argv, i);
       size_t eq = v.find('=');
@@ -161,9 +221,13 @@ int cmd_serve(int argc, char** argv) {
       return usage();
     }
   }
+  // The metabase is read whole before anything is served: a damaged file
+  // stops the start. Its entries that cannot be served are reported and
+  // left out, like those a setup program adds later.
   if (!metabase.empty()) {
-    auto listed = asp::load_metabase(metabase);
-    dirs.insert(dirs.begin(), listed.begin(), listed.end());
+    asp::SiteBinding binding = asp::read_metabase(metabase).binding;
+    if (!host_given && !binding.host.empty()) hopt.host = binding.host;
+    if (!port_given && binding.port) hopt.port = binding.port;
     // The host's HTTPS settings, unless the command line gives them.
     std::ifstream in(metabase);
     nlohmann::json doc = nlohmann::json::parse(in, nullptr, false);
@@ -179,22 +243,33 @@ int cmd_serve(int argc, char** argv) {
   }
   if (!https_port.empty() && (cert.empty() || key.empty()))
     throw Error(Errc::config, "HTTPS needs --cert FILE and --key FILE");
-  if (dirs.empty())
+  if (metabase.empty() && dirs.empty()) {
     throw Error(Errc::config, "nothing to serve: give --vdir NAME=APPDIR or --metabase FILE");
+  }
 
   asp::Registry registry;
   deskhost::register_all(registry);
-  asp::SiteHost site(registry);
-  for (const auto& d : dirs) {
-    asp::AppEnv& env = site.add(d);
-    auto conn = env.open_db();
-    int v = host::migrate(*conn);
-    std::fprintf(stderr, "deskhost: /%s/ -> %s (schema %d)\n", d.name.c_str(),
-                 fs::absolute(d.path).string().c_str(), v);
+  asp::SiteHost site(registry, site_opt);
+  for (const auto& d : dirs) deskhost::serve_dir(site, d);
+  std::unique_ptr<deskhost::MetabaseWatcher> watcher;
+  if (!metabase.empty()) {
+    watcher = std::make_unique<deskhost::MetabaseWatcher>(site, metabase);
+    watcher->reload();
+    g_watcher = watcher.get();
+    struct sigaction sa {};
+    sa.sa_handler = on_hangup;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGHUP, &sa, nullptr);
+    watcher->start();
   }
+  raise_descriptor_limit();
   http::Server server(hopt, site);
   server.listen();
-  std::fprintf(stderr, "deskhost: listening on http://%s:%u/\n", hopt.host.c_str(), server.port());
+  std::fprintf(
+      stderr,
+      "deskhost: listening on http://%s:%u/ (at most %u connections, %u from one address)\n",
+      hopt.host.c_str(), server.port(), server.max_connections(), hopt.max_connections_per_address);
   std::unique_ptr<http::Server> secure;
   if (!https_port.empty()) {
     http::Options sopt = hopt;
@@ -209,6 +284,8 @@ int cmd_serve(int argc, char** argv) {
   }
   server.run(true);
   if (secure) secure->stop();  // its destructor waits for it
+  g_watcher = nullptr;
+  if (watcher) watcher->stop();
   return 0;
 }
 

@@ -16,6 +16,7 @@ packages=(
   node-busboy              # reference of the multipart benchmark (bench/run_multipart_bench.sh)
   libzip-dev libpugixml-dev libssl-dev  # the .docx engine of the document control
   libreoffice-writer-nogui poppler-utils  # printing to PDF; its tests read the PDF back
+  python3-pyftpdlib        # the FTP server the control's transfer tests start
 )
 # A machine may bring its own Node.js with npm; Debian's is installed only
 # when there is none.

@@ -165,6 +165,13 @@ function draftOpen() {
     .catch(function (e) { officeState(e.message); });
 }
 
+// One send at a time: a second click while the uploads and the post are on
+// their way does nothing; a failure allows another try.
+function fawenFailed(e) {
+  fawenSending = false;
+  fawenMessage(e.message);
+}
+
 // Drafting: body first (it creates the document), then attachment and form.
 function sendfawen() {
   if (fawenSending) return;
@@ -185,10 +192,7 @@ function sendfawen() {
         fawenField('documentname').value = body.name;
       });
   sent.then(function () { return fawenFinish(attachment); })
-    .catch(function (e) {
-      fawenSending = false;
-      fawenMessage(e.message);
-    });
+    .catch(fawenFailed);
 }
 
 // Redrafting: a new body is optional and replaces the old one.
@@ -213,10 +217,7 @@ function sendredraft() {
     });
   }
   done.then(function () { return fawenFinish(attachment); })
-    .catch(function (e) {
-      fawenSending = false;
-      fawenMessage(e.message);
-    });
+    .catch(fawenFailed);
 }
 
 // Approval steps: reviewers read the body with revision marks on, so their

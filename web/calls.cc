@@ -4,6 +4,8 @@
 #include <map>
 #include <stdexcept>
 
+#include "core/text.h"
+
 namespace desk::web {
 namespace {
 
@@ -14,6 +16,8 @@ struct Member {
   const char* changed = nullptr;  // name of the by-reference argument it may change
   std::size_t index = 0;
   std::size_t arity = 0;
+  // Members answering text (connect, ReadId) instead of a boolean.
+  std::function<std::string(office&, Args&)> text = {};
 };
 
 template <typename F>
@@ -29,6 +33,17 @@ template <typename F>
 Member yes(std::size_t arity, F f, const char* changed = nullptr, std::size_t index = 0) {
   return {[f](office& o, Args& a) -> std::optional<bool> { return f(o, a); }, changed, index,
           arity};
+}
+
+template <typename F>
+Member text(std::size_t arity, F f) {
+  return {nullptr, nullptr, 0, arity, f};
+}
+
+bool ftp_transfer(office& o, Args& a, bool up) {
+  std::int16_t port = port_argument(a[1]);
+  return up ? o.uploadfile(a[0], port, a[2], a[3], a[4], a[5])
+            : o.downloadfile(a[0], port, a[2], a[3], a[4], a[5]);
 }
 
 const std::map<std::string, Member>& members() {
@@ -77,6 +92,20 @@ const std::map<std::string, Member>& members() {
       {"UnProtect", none(0, [](office& o, Args&) { o.UnProtect(); })},
       {"delfile", none(0, [](office& o, Args&) { o.delfile(); })},
       {"docpane_DocumentComplete", none(0, [](office& o, Args&) { o.docpane_DocumentComplete(); })},
+      {"uploadfile", yes(6, [](office& o, Args& a) { return ftp_transfer(o, a, true); })},
+      {"downloadfile", yes(6, [](office& o, Args& a) { return ftp_transfer(o, a, false); })},
+      {"connect", text(0, [](office& o, Args&) { return o.connect(); })},
+      {"disconnect", none(2,
+                          [](office& o, Args& a) {
+                            FtpHandle hconnect = handle_argument(a[0]);
+                            FtpHandle hInternet = handle_argument(a[1]);
+                            o.disconnect(hconnect, hInternet);
+                            a[0] = std::to_string(hconnect);
+                            a[1] = std::to_string(hInternet);
+                          })},
+      {"ReadId", text(0, [](office& o, Args&) { return o.ReadId(); })},
+      {"CloseComm", none(0, [](office& o, Args&) { o.CloseComm(); })},
+      {"DevBeep", none(1, [](office& o, Args& a) { o.DevBeep(a[0]); })},
   };
   return table;
 }
@@ -95,8 +124,27 @@ CallOutcome invoke(office& control, const std::string& name, std::vector<std::st
   if (args.size() < m.arity) args.resize(m.arity);
   CallOutcome out;
   if (m.changed) out.changed.emplace_back(m.changed, m.index);
-  out.result = m.call(control, args);
+  if (name == "disconnect") out.changed = {{"hconnect", 0}, {"hInternet", 1}};
+  if (m.text)
+    out.text = m.text(control, args);
+  else
+    out.result = m.call(control, args);
   return out;
+}
+
+std::int16_t port_argument(const std::string& s) {
+  long long v;
+  if (!text::parse_int(s, v) || v < -32768 || v > 65535)
+    throw std::invalid_argument("\"" + s + "\" is not a port number");
+  return static_cast<std::int16_t>(static_cast<std::uint16_t>(v & 0xFFFF));
+}
+
+FtpHandle handle_argument(const std::string& s) {
+  long long v;
+  if (s.empty()) return 0;
+  if (!text::parse_int(s, v) || v < 0 || v > 0xFFFFFFFFll)
+    throw std::invalid_argument("\"" + s + "\" is not a handle");
+  return static_cast<FtpHandle>(v);
 }
 
 std::string* text_property(office& o, const std::string& name) {

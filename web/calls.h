@@ -12,6 +12,7 @@ namespace desk::web {
 
 struct CallOutcome {
   std::optional<bool> result;  // the member's result; none for a member without one
+  std::optional<std::string> text;  // the result of a member that answers text
   // By-reference arguments the member may change: (name, index into args).
   std::vector<std::pair<std::string, std::size_t>> changed;
 };
@@ -24,6 +25,12 @@ bool is_member(const std::string& name);
 // std::invalid_argument for an unknown member; whatever the member throws
 // passes through.
 CallOutcome invoke(office& control, const std::string& name, std::vector<std::string>& args);
+
+// Arguments as pages pass them to the FTP members: a port 0 to 65535 or
+// the 16-bit negative value that stands for a port above 32767; a handle
+// ("" is 0). Throw std::invalid_argument for anything else.
+std::int16_t port_argument(const std::string& s);
+FtpHandle handle_argument(const std::string& s);
 
 // The control's plain text properties by name (ftpip, username, Password,
 // localfile, opentype, retmsg, ErrorMsg); nullptr for another name.

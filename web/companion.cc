@@ -91,7 +91,7 @@ struct Companion::Instance {
   Instance(MessageLoop& loop, const PathMap& paths, const CompanionOptions& o)
       : word(std::make_shared<DocxWord>(DocxWordOptions{paths.work(), {}, {}, {}})),
         pane(loop, *word, paths, http, messages),
-        control({pane, word, messages, loop, focus, paths, &http}),
+        control({pane, word, messages, loop, focus, paths, &http, o.ftp, o.reader}),
         timer(loop.new_timer()) {
     http.connect_timeout_ms = o.connect_timeout_ms;
     http.timeout_ms = o.timeout_ms;
@@ -307,7 +307,9 @@ http::Reply Companion::route(const std::string& path, const std::string& body, b
       inst.messages.boxes = json::array();
       try {
         CallOutcome done = invoke(inst.control, member, args);
-        answer["result"] = done.result ? json(*done.result) : json(nullptr);
+        answer["result"] = done.text     ? json(*done.text)
+                           : done.result ? json(*done.result)
+                                         : json(nullptr);
       } catch (const std::exception& e) {
         answer["error"] = e.what();
       }

@@ -42,6 +42,8 @@
 #include <vector>
 
 #include "platform/http/http.h"
+#include "web/cardreader.h"
+#include "web/ftp.h"
 #include "web/paths.h"
 #include "web/platform.h"
 
@@ -62,6 +64,9 @@ struct CompanionOptions {
   long connect_timeout_ms = 15'000, timeout_ms = 120'000;
   // Certificates trusted for the suite besides the system's (PEM); "" none.
   std::string ca_file;
+  // The controls' FTP settings and card reader library (none: no reader).
+  FtpOptions ftp = {};
+  std::shared_ptr<ReaderLibrary> reader = {};
   // Shows a new pairing code to the user.
   std::function<void(const std::string& code)> announce;
 };

@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "web/http_client.h"
+#include "web/cardreader.h"
+#include "web/ftp.h"
 #include "web/paths.h"
 #include "web/platform.h"
 #include "web/word.h"
@@ -29,6 +31,14 @@ inline constexpr std::string_view kVersion = "2.1.0.0";
 inline constexpr std::string_view kErrorTitle = "错误！";
 inline constexpr std::string_view kNoDocument = "没有打开word或与word连接失败，请从新打开word！";
 inline constexpr std::string_view kOpenFailed = "文件打开失败，或没有安装word！";
+inline constexpr std::string_view kFtpConnectFailed = "和服务器连接失败";
+
+// Texts the card reader's methods leave in ErrorMsg.
+inline constexpr std::string_view kPortFailed = "打开端口失败！";
+inline constexpr std::string_view kStatusError = "读卡状态错误！";
+inline constexpr std::string_view kInsertCard = "请插入IC卡！";
+inline constexpr std::string_view kCardTypeError = "初始化IC卡错误！";
+inline constexpr std::string_view kReadFailed = "读卡失败！";
 
 // What a control instance talks to; everything outlives the control.
 struct OfficePlatform {
@@ -41,6 +51,8 @@ struct OfficePlatform {
   // The transfers' HTTP client (its cookie, limits and time limits); a
   // default client when null.
   const HttpClient* http = nullptr;
+  FtpOptions ftp = {};
+  std::shared_ptr<ReaderLibrary> reader = {};  // none: no reader can be opened
 };
 
 // Text of the message box of an upload above the page's size limit.
@@ -67,16 +79,21 @@ class office {
   std::string ErrorMsg;
 
   // ---- methods, in interface order ----
-  // The FTP methods (uploadfile, downloadfile, disconnect, connect) have
-  // their places among the transfer methods, and the card reader's (ReadId,
-  // CloseComm, DevBeep) follow docpane_DocumentComplete.
-
   // Loads `filename` for reading; the result is always false (the page sees
   // the document appear).
   bool openfile(const std::string& filename);
   // Loads `filename` for editing.
   void writefile(const std::string& filename);
-
+  // Copies one file to or from the FTP server in binary, in a session of its
+  // own, after setting ftpip, Port, username, Password and localfile to the
+  // arguments. Ports above 32767 travel as the 16-bit property's negative
+  // values. True when the whole file arrived; failures are never raised.
+  bool uploadfile(const std::string& mftpip, std::int16_t mport, const std::string& musername,
+                  const std::string& mpassword, const std::string& mlocalfile,
+                  const std::string& mremotefile);
+  bool downloadfile(const std::string& mftpip, std::int16_t mport, const std::string& musername,
+                    const std::string& mpassword, const std::string& mlocalfile,
+                    const std::string& mremotefile);
   // ---- HTTP transfers (transfer.cc) ----
   // Arguments are the page's variables: where a method changes one, the
   // caller's variable receives the new value. Requests are synchronous and
@@ -125,6 +142,12 @@ class office {
   // Adds every file directly in folder dirpath (given its trailing
   // backslash), in the order the folder lists them.
   bool adddir(std::string& dirpath);
+
+  // Closes each handle that is not 0 and sets it to 0.
+  void disconnect(FtpHandle& hconnect, FtpHandle& hInternet);
+  // Opens the thread's FTP handle pair and logs in with the properties; shows
+  // the connection message when that fails. Always "".
+  std::string connect();
   // Accepts every revision so far, then marks and shows later ones.
   void Emend();
   void pagehead();
@@ -149,6 +172,14 @@ class office {
   void delfile();
   // The pane's document-complete handler, callable by page script too.
   void docpane_DocumentComplete();
+  // The card's six bytes from address 138 as text, followed by NULs to 1024
+  // characters; "" on failure, with ErrorMsg saying why.
+  std::string ReadId();
+  // Closes the card reader if it is open.
+  void CloseComm();
+  // Sounds the reader's buzzer for `stimemin` (a whole number, else an
+  // error is raised before the reader is touched), card or no card.
+  void DevBeep(const std::string& stimemin);
 
   // ---- events ----
   void docpane_DownloadComplete();
@@ -160,6 +191,7 @@ class office {
   const std::string& fileurl() const { return fileurl_; }
   const std::string& docname() const { return docname_; }
   WindowHandle docwindow() const { return docwindow_; }
+  std::int32_t cardport() const { return cardport_; }
   bool timer_enabled() const;
   const PathMap& paths() const { return p_.paths; }
   // The multi-part upload's lists: names and values, and the files by the
@@ -175,6 +207,7 @@ class office {
   std::shared_ptr<WordDocument> active_document();
   template <typename F>
   void attempt(const char* step, F&& f);
+  bool open_reader();
 
   const HttpClient& http() const { return p_.http ? *p_.http : default_http_; }
   // One transfer: the request, the try variant's message, false on a
@@ -196,6 +229,7 @@ class office {
   std::string docname_;
   WindowHandle docwindow_ = 0;
   int timer_;
+  std::int32_t cardport_ = 0;  // the open reader's handle; below 1: none
 };
 
 }  // namespace desk::web

@@ -1,14 +1,17 @@
 // officectl: the document control without a browser, and the document
 // helper that gives the pages of the office suite the control.
-//   officectl run SCRIPT [--drives DIR] [--work DIR] [--cookie TEXT]
+//   officectl run SCRIPT [--drives DIR] [--work DIR] [--cookie TEXT] [--reader FILE]
+//                        [--ftp-passive] [--ftp-timeout SECONDS]
+//                        [--ftp-idle-timeout SECONDS] [--ftp-gb18030-names]
 //   officectl serve [--origin URL] [--port N] [--drives DIR] [--work DIR]
 //                   [--state DIR] [--editor CMD|none] [--timeout SECONDS]
-//                   [--ca FILE] [--test-ops] [--log]
+//                   [--ca FILE] [--reader FILE] [--ftp-passive] [--test-ops] [--log]
 //   officectl code [--state DIR]
 // SCRIPT "-" reads standard input. Windows paths in calls map into DIR of
 // --drives (one folder per drive letter; default
 // $XDG_DATA_HOME/deskoffice/drives); the work folder
 // c:\windows\temp\temp1234 maps to --work (default: its place under the drives).
+// --reader is the card reader library; the --ftp options are FtpOptions.
 // serve listens on 127.0.0.1:N (19280) for pages of origin URL only (without
 // --origin, the URL in the file "origin" of the state folder); the pairing
 // code it prints (and `officectl code` shows) is typed into the page once.
@@ -26,6 +29,7 @@
 #include <sstream>
 #include <thread>
 
+#include "core/text.h"
 #include "platform/http/http.h"
 #include "web/companion.h"
 #include "web/docx/pdf.h"
@@ -37,10 +41,13 @@ namespace {
 
 int usage() {
   std::cerr << "usage: officectl run SCRIPT [--drives DIR] [--work DIR] [--cookie TEXT]\n"
-               "  runs the control calls of SCRIPT (\"-\" for standard input), one a line\n"
+               "                      [--reader FILE] [--ftp-passive] [--ftp-timeout SECONDS]\n"
+               "                      [--ftp-idle-timeout SECONDS] [--ftp-gb18030-names]\n"
+               "  runs the control calls of SCRIPT (\"-\" for standard input), one a line;\n"
+               "  --reader FILE is the card reader library (e.g. build/lib/libdeskcardsim.so)\n"
                "       officectl serve [--origin URL] [--port N] [--drives DIR] [--work DIR]\n"
                "                       [--state DIR] [--editor CMD|none] [--timeout SECONDS]\n"
-               "                       [--ca FILE] [--test-ops] [--log]\n"
+               "                       [--ca FILE] [--reader FILE] [--ftp-passive] [--test-ops] [--log]\n"
                "  the document helper for the pages of the office suite at URL\n"
                "       officectl code [--state DIR]\n"
                "  shows the current pairing code\n";
@@ -67,15 +74,35 @@ int run_script(int argc, char** argv) {
   std::string script = argv[2];
   std::filesystem::path drives = default_drives(), work;
   std::string cookie;
+  std::shared_ptr<ReaderLibrary> reader;
+  FtpOptions ftp;
   for (int i = 3; i < argc; ++i) {
     std::string a = argv[i];
+    if (a == "--ftp-passive") {
+      ftp.passive = true;
+      continue;
+    }
+    if (a == "--ftp-gb18030-names") {
+      ftp.gb18030_names = true;
+      continue;
+    }
     if (i + 1 >= argc) return usage();
+    std::string v = argv[++i];
+    long long seconds = 0;
+    bool timeout = a == "--ftp-timeout" || a == "--ftp-idle-timeout";
+    if (timeout && (!desk::text::parse_int(v, seconds) || seconds < 1)) return usage();
     if (a == "--drives")
-      drives = argv[++i];
+      drives = v;
     else if (a == "--work")
-      work = argv[++i];
+      work = v;
     else if (a == "--cookie")
-      cookie = argv[++i];
+      cookie = v;
+    else if (a == "--reader")
+      reader = std::make_shared<ReaderLibrary>(v);
+    else if (a == "--ftp-timeout")
+      ftp.connect_timeout = static_cast<long>(seconds);
+    else if (a == "--ftp-idle-timeout")
+      ftp.idle_timeout = static_cast<long>(seconds);
     else
       return usage();
   }
@@ -100,7 +127,7 @@ int run_script(int argc, char** argv) {
   http.cookie = cookie;
   auto word = std::make_shared<DocxWord>(DocxWordOptions{paths.work(), {}, {}, {}});
   FetchingPane pane(loop, *word, paths, http, messages);
-  office control({pane, word, messages, loop, focus, paths, &http});
+  office control({pane, word, messages, loop, focus, paths, &http, ftp, reader});
   ScriptRunner runner(control, *word, focus, loop, std::cout);
   int status = runner.run(in);
   // Leave nothing unsaved in the work folder.
@@ -143,6 +170,10 @@ int serve(int argc, char** argv) {
       o.timeout_ms = std::stol(value()) * 1000;
     } else if (a == "--ca") {
       o.ca_file = value();
+    } else if (a == "--reader") {
+      o.reader = std::make_shared<ReaderLibrary>(value());
+    } else if (a == "--ftp-passive") {
+      o.ftp.passive = true;
     } else if (a == "--test-ops") {
       o.test_ops = true;
     } else if (a == "--log") {

@@ -169,12 +169,13 @@ bool ScriptRunner::driver(const std::vector<std::string>& w) {
 
 bool ScriptRunner::call(const std::vector<std::string>& w) {
   const std::string& name = w[0];
-  if (!is_member(name)) {
-    out_ << name << ": error: the control has no member " << quoted(name) << std::endl;
-    return false;
-  }
   std::vector<std::string> args(w.begin() + 1, w.end());
   try {
+    if (call_ftp_card(w)) return true;
+    if (!is_member(name)) {
+      out_ << name << ": error: the control has no member " << quoted(name) << std::endl;
+      return false;
+    }
     CallOutcome done = invoke(control_, name, args);
     out_ << name << ": " << (done.result ? boolean(*done.result) : "ok") << std::endl;
     for (const auto& [arg, index] : done.changed)

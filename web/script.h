@@ -48,6 +48,8 @@ class ScriptRunner {
 
  private:
   bool call(const std::vector<std::string>& words);
+  // The FTP and card reader members; false when `words` names none of them.
+  bool call_ftp_card(const std::vector<std::string>& words);
   bool property(const std::vector<std::string>& words);
   bool driver(const std::vector<std::string>& words);
 

@@ -57,10 +57,27 @@ AppConfig AppConfig::load(const std::filesystem::path& file) {
       serial::parse_framing(value, c.sms_port);
     } else if (key == "sms_centre") {
       c.sms_centre = value;
+    } else if (key == "sms_hourly_limit") {
+      long long v = 0;
+      if (!text::parse_int(value, v) || v < 1 || v > 100000)
+        throw Error(Errc::config, "sms_hourly_limit must be a whole number from 1 to 100000");
+      c.sms_hourly_limit = static_cast<int>(v);
+    } else if (key == "session_timeout") {
+      long long v = 0;
+      if (!text::parse_int(value, v) || v < 1 || v > 1440)
+        throw Error(Errc::config, "session_timeout must be 1 to 1440 minutes");
+      c.session_timeout = static_cast<int>(v);
+    } else if (key == "status_refresh") {
+      long long v = 0;
+      if (!text::parse_int(value, v) || v < 5 || v > 3600)
+        throw Error(Errc::config, "status_refresh must be 5 to 3600 seconds");
+      c.status_refresh = static_cast<int>(v);
     } else {
       throw Error(Errc::config, file.string() + ": unknown setting " + key);
     }
   }
+  if (c.status_refresh * 2 > c.session_timeout * 60)
+    throw Error(Errc::config, "status_refresh must be at most half of session_timeout");
   return c;
 }
 
@@ -78,7 +95,12 @@ void AppConfig::save(const std::filesystem::path& file) const {
       << "sms_device = " << sms_port.device << "\n"
       << "sms_speed = " << sms_port.speed << "\n"
       << "sms_framing = " << serial::framing_text(sms_port) << "\n"
-      << "sms_centre = " << sms_centre << "\n";
+      << "sms_centre = " << sms_centre << "\n"
+      << "# text messages one user may send in any 60 minutes\n"
+      << "sms_hourly_limit = " << sms_hourly_limit << "\n"
+      << "# Idle minutes before a session ends; seconds between status bar loads\n"
+      << "session_timeout = " << session_timeout << "\n"
+      << "status_refresh = " << status_refresh << "\n";
   if (!out) throw Error(Errc::io, "cannot write " + file.string());
 }
 

@@ -25,6 +25,15 @@ struct AppConfig {
   // and the message centre number that the pages send through ("sms_centre").
   serial::Settings sms_port;
   std::string sms_centre;
+  // Most text messages one user may send in any 60 minutes
+  // ("sms_hourly_limit"), so the pages cannot be used to flood numbers.
+  int sms_hourly_limit = 30;
+  // Minutes a session lives without a request ("session_timeout").
+  int session_timeout = 20;
+  // Seconds between two loads of the status bar ("status_refresh"). Every
+  // load keeps the session alive, so an open working screen never times out:
+  // at most half the session timeout.
+  int status_refresh = 60;
 
   // Throws Error(config) on an unreadable file or a bad value.
   static AppConfig load(const std::filesystem::path& file);

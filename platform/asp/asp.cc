@@ -4,23 +4,6 @@
 
 namespace desk::asp {
 
-namespace {
-std::atomic<std::uint64_t> next_app_instance{1};
-}  // namespace
-
-AppEnv::AppEnv() : instance(next_app_instance++) {}
-
-std::string Application::get(std::string_view key) const {
-  std::lock_guard lock(mu_);
-  auto it = values_.find(text::to_lower(key));
-  return it == values_.end() ? "" : it->second;
-}
-
-void Application::set(std::string_view key, std::string value) {
-  std::lock_guard lock(mu_);
-  values_[text::to_lower(key)] = std::move(value);
-}
-
 ScriptingContext& PageComponent::ctx() const {
   if (!ctx_) throw Error(Errc::internal, "page component used outside its page");
   return *ctx_;
@@ -105,6 +88,15 @@ db::Connection& ScriptingContext::conn() {
     own_ = app_.open_db();
   }
   return *own_;
+}
+
+db::Connection& ScriptingContext::connection_to(const std::filesystem::path& file) {
+  std::error_code e1, e2;
+  auto wanted = std::filesystem::weakly_canonical(file, e1);
+  auto own = std::filesystem::weakly_canonical(app_.database, e2);
+  if (!app_.database.empty() && !e1 && !e2 && wanted == own) return conn();
+  others_.push_back(db::open_sqlite(file.string()));
+  return *others_.back();
 }
 
 void ScriptingContext::close_connection() {

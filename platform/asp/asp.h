@@ -1,5 +1,6 @@
-// The ASP object layer: the scripting context a page runs in, the Server and
-// Application objects, page components and their registry.
+// The ASP object layer: the scripting context a page runs in, the Server
+// object, page components and their registry. The application a page runs
+// in is app_env.h; the host that serves pages over HTTP is site_host.h.
 #pragma once
 
 #include <atomic>
@@ -16,6 +17,7 @@
 #include "core/clock.h"
 #include "core/error.h"
 #include "platform/asp/app_config.h"
+#include "platform/asp/app_env.h"
 #include "platform/asp/request.h"
 #include "platform/asp/response.h"
 #include "platform/asp/session.h"
@@ -24,35 +26,6 @@
 namespace desk::asp {
 
 class ScriptingContext;
-class Registry;
-
-// The Application object: values shared by all sessions of one application.
-class Application {
- public:
-  std::string get(std::string_view key) const;
-  void set(std::string_view key, std::string value);
-
- private:
-  mutable std::mutex mu_;
-  std::map<std::string, std::string, std::less<>> values_;
-};
-
-// What the host knows of one application (one virtual directory). Owned by
-// the host; outlives every request it serves.
-struct AppEnv {
-  AppEnv();
-  // Unique for the life of the process, never reused (unlike an address).
-  const std::uint64_t instance;
-  std::string name;            // virtual directory name, e.g. "tarvo"
-  std::filesystem::path root;  // the application folder
-  AppConfig config;
-  const Registry* registry = nullptr;
-  std::shared_ptr<const Clock> clock = system_clock();
-  SessionStore sessions;
-  Application application;
-  // Opens a new connection to the application's database.
-  std::function<std::unique_ptr<db::Connection>()> open_db;
-};
 
 // A page component: one class per page (or family of pages). The hosting page
 // creates it through Server.CreateObject, which calls OnStartPage; the handle
@@ -149,9 +122,13 @@ class ScriptingContext {
 
   // The database connection the hosting page opens and passes to page
   // methods. By default it is opened on first use and kept for this request;
-  // the host may lend a longer-lived one instead.
+  // the host lends its thread's pooled connection instead.
   db::Connection& conn();
   void lend_connection(db::Connection* c) { lent_ = c; }
+  // A connection to the database file `file` (a component that is given
+  // its database by path): conn() when it is the application's own
+  // database, else one opened for the rest of this request.
+  db::Connection& connection_to(const std::filesystem::path& file);
   // Drops the connection (as `quit` closes its caller's connection).
   void close_connection();
 
@@ -163,6 +140,7 @@ class ScriptingContext {
   Server server_;
   db::Connection* lent_ = nullptr;
   std::unique_ptr<db::Connection> own_;
+  std::vector<std::unique_ptr<db::Connection>> others_;
 };
 
 // Byte ceiling of one upload: the session's MaxSize (set at login), else the
@@ -184,8 +162,9 @@ struct PageSpec {
   // Takes a raw-body upload: the body ceiling is the session's MaxSize
   // instead of the small form limit.
   bool upload = false;
-  // Does slow work (password hashing, a modem, a conversion): the host runs
-  // it on its worker pool, off the threads that serve the network.
+  // Slow work (password hashing, SMS sends, document conversion): runs on
+  // the host's worker pool, off the I/O threads; when the pool's queue is
+  // full the request is answered 503 at once.
   bool pooled = false;
 };
 

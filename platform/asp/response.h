@@ -30,6 +30,7 @@ class Response {
 
   // For the host.
   const std::string& body() const { return body_; }
+  std::string release_body() { return std::move(body_); }
   const Pairs& headers() const { return headers_; }
   const std::string& location() const { return location_; }
   bool redirected() const { return !location_.empty(); }

@@ -218,4 +218,20 @@ void Session::renew() {
   changed_ = true;
 }
 
+std::string session_token_of(std::string_view cookie_header) {
+  const std::string prefix = std::string(kSessionCookie) + "=";
+  for (const auto& part : text::split(cookie_header, ';')) {
+    std::string p = text::trim(part);
+    if (p.rfind(prefix, 0) == 0) return p.substr(prefix.size());
+  }
+  return "";
+}
+
+std::string session_set_cookie(const Session& session, const std::string& path, bool secure) {
+  std::string value = session.abandoned() ? "" : session.token();
+  return std::string(kSessionCookie) + "=" + value + "; Path=" + path +
+         (session.abandoned() ? "; Max-Age=0" : "") + "; HttpOnly; SameSite=Lax" +
+         (secure && !session.abandoned() ? "; Secure" : "");
+}
+
 }  // namespace desk::asp

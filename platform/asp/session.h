@@ -1,4 +1,5 @@
-// Sessions: per-user state between pages, kept in memory by the host.
+// Sessions: per-user state between pages, kept in memory by the host, and
+// the cookie that carries a session's token.
 #pragma once
 
 #include <chrono>
@@ -6,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -98,5 +100,17 @@ class Session {
   bool changed_ = false;
   bool abandoned_ = false;
 };
+
+// Cookie that carries the session token.
+inline constexpr const char* kSessionCookie = "DESKSID";
+
+// The session token in a request's Cookie header ("" when there is none).
+std::string session_token_of(std::string_view cookie_header);
+
+// The Set-Cookie value for a session whose cookie changed on this page
+// (cookie_changed()): its new token, or an expired cookie after Abandon.
+// `path` is the application's path, "/tarvo/"; over HTTPS (`secure`) the
+// cookie is marked Secure.
+std::string session_set_cookie(const Session& session, const std::string& path, bool secure);
 
 }  // namespace desk::asp

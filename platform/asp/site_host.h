@@ -1,70 +1,90 @@
 // The web host: serves each application folder under its virtual directory
 // (http://host:port/NAME/...), runs hosting pages for "*.asp" and sends the
-// static files of the folder.
+// static files of the folder. The parts it is made of: metabase.h and
+// app_config.h (site configuration), routing.h, static_files.h, session.h
+// (sessions and their cookie), connections.h (the connection pool),
+// worker_pool.h (slow pages) and replies.h (its own pages).
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <memory>
+#include <mutex>
+#include <shared_mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/asp/asp.h"
+#include "platform/asp/metabase.h"
+#include "platform/asp/worker_pool.h"
 #include "platform/http/http.h"
 
 namespace desk::asp {
 
-// One virtual directory as the metabase records it.
-struct VirtualDir {
-  std::string name;            // "tarvo"
-  std::filesystem::path path;  // the application folder
-  std::vector<std::string> default_documents = {"Default.asp", "index.asp", "index.htm",
-                                                "default.htm"};
-  bool read = true;    // static files may be read
-  bool script = true;  // hosting pages may run
-  bool write = false;  // no page writes files through plain HTTP verbs
-  bool in_process = true;
+struct HostOptions {
+  // Body ceilings in bytes: requests without a logged-in session, and
+  // logged-in requests to pages that are not uploads (whose ceiling is the
+  // session's MaxSize).
+  std::uint64_t anonymous_limit = 64 * 1024;
+  std::uint64_t form_limit = 1024 * 1024;
+  // The worker pool of pooled pages: threads, and requests that may wait.
+  unsigned pool_threads = 2;
+  std::size_t pool_queue = 32;
+  // How often idle sessions are dropped.
+  std::chrono::milliseconds session_sweep = std::chrono::seconds(60);
 };
-
-// Reads the metabase (a JSON array of virtual directories, or an object
-// with a "vdirs" array). A missing file gives no directories.
-std::vector<VirtualDir> load_metabase(const std::filesystem::path& file);
-void save_metabase(const std::filesystem::path& file, const std::vector<VirtualDir>& dirs);
 
 class SiteHost : public http::Handler {
  public:
   // `registry` must outlive the host.
-  explicit SiteHost(const Registry& registry);
+  explicit SiteHost(const Registry& registry, HostOptions options = {});
   ~SiteHost() override;
 
   // Adds an application; reads APPDIR/app.conf. Throws Error(config).
+  // Applications may be added while the host serves: a request sees the
+  // application once add() has returned. Applications are never removed.
   AppEnv& add(const VirtualDir& dir);
-  // For tests: an application with the given settings and clock.
+  // An application with the given settings and clock.
   AppEnv& add(const VirtualDir& dir, const AppConfig& config, std::shared_ptr<const Clock> clock);
   AppEnv* find(std::string_view name);
-
-  // Form posts and other ordinary requests may carry this many bytes.
-  std::uint64_t form_limit = 1024 * 1024;
+  const HostOptions& options() const { return options_; }
+  const WorkerPool& pool() const { return pool_; }
 
   std::uint64_t body_limit(const http::Message& head) override;
+  // Answers on the calling thread, pooled pages included.
   http::Reply handle(http::Message& request) override;
+  // Pooled pages go to the worker pool; everything else is answered inline.
+  void handle_async(http::Message request, http::Done done) override;
+  http::Reply busy() override;
+  // Waits for the pooled pages in flight; later ones are answered busy.
+  void drain() override;
 
  private:
   struct App {
     VirtualDir dir;
     std::unique_ptr<AppEnv> env;
   };
-  struct Target;
-  Target resolve(const std::string& raw_target) const;
+  // Apps live as long as the host: the pointers stay valid without the lock.
+  App* app_named(std::string_view name);
+  App* first_app();
+  // The page a request runs when it is to run on the pool, else nullptr.
+  const PageSpec* pooled_page(const http::Message& m);
   http::Reply serve_page(App& app, const PageSpec& page, const std::string& rel,
                          const std::string& query, http::Message& m);
   http::Reply serve_file(App& app, const std::string& rel, const http::Message& m);
-  http::Reply error_reply(int status, const std::string& message) const;
+  void sweep_sessions();
 
   const Registry& registry_;
-  std::vector<App> apps_;
+  const HostOptions options_;
+  std::shared_mutex apps_mu_;  // apps_: add() against requests and the sweeper
+  std::vector<std::unique_ptr<App>> apps_;
+  std::mutex sweep_mu_;
+  std::condition_variable sweep_cv_;
+  bool stopping_ = false;
+  std::thread sweeper_;
+  WorkerPool pool_;  // last: drained first, while everything its jobs use is still there
 };
-
-// Cookie that carries the session token.
-inline constexpr const char* kSessionCookie = "DESKSID";
 
 }  // namespace desk::asp

@@ -1,15 +1,21 @@
 #include "platform/http/http.h"
 
+#include <malloc.h>
+#include <sys/resource.h>
+
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
 #include <array>
+#include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <limits>
 #include <list>
 #include <mutex>
 #include <optional>
+#include <unordered_map>
 
 #include "core/error.h"
 #include "core/text.h"
@@ -21,6 +27,7 @@ namespace beast = boost::beast;
 namespace bhttp = boost::beast::http;
 namespace net = boost::asio;
 using tcp = net::ip::tcp;
+using SteadyClock = std::chrono::steady_clock;
 
 std::string Message::header(std::string_view name) const {
   for (const auto& [k, v] : headers)
@@ -28,36 +35,66 @@ std::string Message::header(std::string_view name) const {
   return "";
 }
 
+void Handler::handle_async(Message request, Done done) {
+  done(handle(request));
+}
+
+Reply Handler::busy() {
+  return Reply{
+      503, {{"Content-Type", "text/plain"}, {"Retry-After", "5"}}, "server busy, try again\n"};
+}
+
 namespace {
 
 std::mutex log_mu;
 
-void access_log(const std::string& remote, const std::string& method, const std::string& target,
-                int status, std::size_t bytes, double ms) {
+void log_line(const char* fmt, ...) {
   std::lock_guard lock(log_mu);
-  std::fprintf(stderr, "%s \"%s %s\" %d %zu %.1fms\n", remote.c_str(), method.c_str(),
-               text::header_safe(target).c_str(), status, bytes, ms);
+  va_list ap;
+  va_start(ap, fmt);
+  std::vfprintf(stderr, fmt, ap);
+  va_end(ap);
+  std::fputc('\n', stderr);
 }
+
+Reply internal_error() {
+  return Reply{500, {{"Content-Type", "text/plain"}}, "internal error\n"};
+}
+
+// Descriptors kept free for database and static files, logs and the like
+// when the connection ceiling is fitted to the descriptor limit.
+constexpr unsigned kReservedDescriptors = 64;
+// Refused connections still being answered; beyond this they are closed
+// without an answer.
+constexpr int kMaxRefusing = 64;
 
 }  // namespace
 
 struct Server::Impl {
   Options opt;
   Handler& handler;
+  unsigned max_conns = 0;
   // Declared before the io_context: connections still pending when the
   // grace period ran out are destroyed with it and unregister themselves.
   std::atomic<bool> stopping{false};
-  std::atomic<int> live{0};
+  std::atomic<int> live{0};  // every Conn, refused ones included
+  std::atomic<int> refusing{0};
   struct Conn;
-  std::mutex conns_mu;
+  std::mutex conns_mu;  // guards conns, admitted and per_address
   std::list<std::weak_ptr<Conn>> conns;
+  unsigned admitted = 0;
+  std::unordered_map<std::string, unsigned> per_address;
+  std::atomic<std::uint64_t> n_accepted{0}, n_refused{0}, n_accept_failures{0}, n_faults{0};
+  std::atomic<bool> trim_pending{false};
 
   net::io_context ioc;
-  // Serialises accepting and the shutdown steps (the acceptor and the timer
-  // are used from several threads).
+  // Serialises accepting, the timers and the shutdown steps.
   net::strand<net::io_context::executor_type> control{ioc.get_executor()};
   tcp::acceptor acceptor{control};
   net::steady_timer grace{control};
+  net::steady_timer accept_pause{control};
+  net::steady_timer trim_timer{control};
+  std::chrono::milliseconds backoff{0};
   std::vector<std::thread> threads;
 
   std::optional<net::ssl::context> tls;
@@ -81,28 +118,62 @@ struct Server::Impl {
     std::optional<bhttp::request_parser<bhttp::string_body>> parser;
     std::shared_ptr<bhttp::response<bhttp::string_body>> reply;
     std::string remote;
-    bool idle = true;      // waiting for the next request head
-    bool refused = false;  // answered before the request was read whole
-    std::chrono::steady_clock::time_point started;
+    bool admitted = false;  // counted against the ceilings
+    bool idle = true;       // waiting for the next request head
+    bool reading_body = false;
+    bool answering = false;        // the request was read; its answer is under way
+    bool refused = false;          // answered before the request was read whole
+    std::uint64_t body_bytes = 0;  // received for the body of this request
+    SteadyClock::time_point started;
     std::string log_method, log_target;
+    bool keep = false, head_only = false;
+    unsigned version = 11;
     std::list<std::weak_ptr<Conn>>::iterator self_it;
 
-    Conn(Impl& s, tcp::socket sock) : srv(s), stream(std::move(sock), s.tls ? &*s.tls : nullptr) {
-      beast::error_code ec;
-      auto ep = stream.socket().remote_endpoint(ec);
-      remote = ec ? "-" : ep.address().to_string();
+    Conn(Impl& s, tcp::socket sock, std::string addr)
+        : srv(s), stream(std::move(sock), s.tls ? &*s.tls : nullptr), remote(std::move(addr)) {
       ++srv.live;
     }
     ~Conn() {
       {
         std::lock_guard lock(srv.conns_mu);
         srv.conns.erase(self_it);
+        if (admitted) {
+          --srv.admitted;
+          auto it = srv.per_address.find(remote);
+          if (it != srv.per_address.end() && --it->second == 0) srv.per_address.erase(it);
+        }
       }
+      if (refused && !admitted) --srv.refusing;
       // Once the io_context has stopped (the grace period ran out, or it is
       // being destroyed with this connection pending) nothing waits on the timer.
       if (--srv.live == 0 && srv.stopping && !srv.ioc.stopped()) {
         net::post(srv.control, [&s = srv] { s.grace.cancel(); });
       }
+    }
+
+    // Runs one step of this connection; an exception ends the connection
+    // (answered 400 while the request is still being read), never the process.
+    template <class F>
+    void guarded(F&& step) {
+      try {
+        step();
+      } catch (const std::exception& e) {
+        fault(e.what());
+      } catch (...) {
+        fault("unknown exception");
+      }
+    }
+    void fault(const char* what) {
+      ++srv.n_faults;
+      log_line("deskhost: connection from %s dropped: %s", remote.c_str(), what);
+      if (!answering && !refused && parser && parser->got_some()) {
+        try {
+          return fail_fast(400, "bad request");
+        } catch (...) {
+        }
+      }
+      close();
     }
 
     // Over TLS the handshake comes first, within the time allowed for a head.
@@ -111,23 +182,76 @@ struct Server::Impl {
       stream.expires_after(srv.opt.header_timeout);
       stream.async_handshake([self = shared_from_this()](beast::error_code ec) {
         if (ec) return self->close();
-        self->read_head();
+        self->guarded([&] { self->read_head(); });
       });
     }
 
     void read_head() {
       if (srv.stopping) return close();
       idle = true;
+      reading_body = false;
+      answering = false;
+      body_bytes = 0;
       parser.emplace();
       parser->header_limit(srv.opt.header_limit);
       // The body ceiling is the handler's, set once the head is known; until
       // then the parser must not apply its own default (1 MB).
       parser->body_limit(std::numeric_limits<std::uint64_t>::max());
       stream.expires_after(srv.opt.header_timeout);
-      bhttp::async_read_header(stream, buffer, *parser,
-                               [self = shared_from_this()](beast::error_code ec, std::size_t) {
-                                 self->on_head(ec);
-                               });
+      pump();
+    }
+
+    // Feeds buffered bytes to the parser until the head (or the whole
+    // request) is there, reading more as needed.
+    void pump() {
+      beast::error_code ec;
+      while (!(reading_body ? parser->is_done() : parser->is_header_done())) {
+        if (buffer.size() == 0) return read_more();
+        std::size_t used = parser->put(buffer.data(), ec);
+        buffer.consume(used);
+        if (ec == bhttp::error::need_more || (!ec && used == 0)) {
+          ec = {};
+          return read_more();
+        }
+        if (ec) break;
+      }
+      if (reading_body) return on_body(ec);
+      on_head(ec);
+    }
+
+    SteadyClock::time_point body_deadline() const {
+      auto allowed = std::chrono::duration_cast<SteadyClock::duration>(srv.opt.body_timeout);
+      if (srv.opt.body_min_rate > 0) {
+        auto paced = srv.opt.body_grace +
+                     std::chrono::milliseconds(body_bytes * 1000 / srv.opt.body_min_rate);
+        allowed = std::min(allowed, std::chrono::duration_cast<SteadyClock::duration>(paced));
+      }
+      return started + allowed;
+    }
+
+    void read_more() {
+      if (reading_body) stream.expires_at(body_deadline());
+      auto space = buffer.prepare(64 * 1024);
+      stream.async_read_some(space,
+                             [self = shared_from_this()](beast::error_code ec, std::size_t n) {
+                               self->guarded([&] { self->on_read(ec, n); });
+                             });
+    }
+
+    void on_read(beast::error_code ec, std::size_t n) {
+      buffer.commit(n);
+      if (reading_body) body_bytes += n;
+      if (ec == net::error::eof) {
+        if (!parser->got_some()) {
+          ec = bhttp::error::end_of_stream;
+        } else {
+          ec = {};
+          parser->put_eof(ec);
+          if (!ec) return pump();
+        }
+      }
+      if (ec) return reading_body ? on_body(ec) : on_head(ec);
+      pump();
     }
 
     void on_head(beast::error_code ec) {
@@ -135,14 +259,18 @@ struct Server::Impl {
       if (ec) {
         if (ec == bhttp::error::header_limit) return fail_fast(431, "request header too large");
         if (ec != bhttp::error::end_of_stream && ec != net::error::operation_aborted &&
-            ec != beast::error::timeout && ec != net::error::eof && ec != net::error::connection_reset)
+            ec != beast::error::timeout && ec != net::error::eof &&
+            ec != net::error::connection_reset)
           return fail_fast(400, "bad request");
         return close();
       }
-      started = std::chrono::steady_clock::now();
+      started = SteadyClock::now();
       auto& req = parser->get();
       log_method = std::string(req.method_string());
       log_target = std::string(req.target());
+      // HTTP/1.1 requires exactly one Host.
+      if (req.version() >= 11 && req.count(bhttp::field::host) != 1)
+        return fail_fast(400, "bad request: Host");
       Message head = make_message(false);
       std::uint64_t limit = 0;
       try {
@@ -154,25 +282,21 @@ struct Server::Impl {
       if ((len && *len > limit) || (!len && parser->chunked() && limit == 0))
         return fail_fast(413, "request body too large");
       parser->body_limit(limit);
-      if (text::iequals(std::string(req[bhttp::field::expect]), "100-continue")) {
-        auto cont = std::make_shared<bhttp::response<bhttp::empty_body>>(bhttp::status::continue_, 11);
+      parser->eager(true);
+      reading_body = true;
+      if (text::iequals(std::string(req[bhttp::field::expect]), "100-continue") &&
+          !parser->is_done()) {
+        auto cont =
+            std::make_shared<bhttp::response<bhttp::empty_body>>(bhttp::status::continue_, 11);
         stream.expires_after(srv.opt.write_timeout);
         bhttp::async_write(stream, *cont,
                            [self = shared_from_this(), cont](beast::error_code ec, std::size_t) {
                              if (ec) return self->close();
-                             self->read_body();
+                             self->guarded([&] { self->pump(); });
                            });
         return;
       }
-      read_body();
-    }
-
-    void read_body() {
-      stream.expires_after(srv.opt.body_timeout);
-      bhttp::async_read(stream, buffer, *parser,
-                        [self = shared_from_this()](beast::error_code ec, std::size_t) {
-                          self->on_body(ec);
-                        });
+      pump();
     }
 
     Message make_message(bool with_body) {
@@ -180,7 +304,8 @@ struct Server::Impl {
       Message m;
       m.method = std::string(req.method_string());
       m.target = std::string(req.target());
-      for (const auto& f : req) m.headers.emplace_back(std::string(f.name_string()), std::string(f.value()));
+      for (const auto& f : req)
+        m.headers.emplace_back(std::string(f.name_string()), std::string(f.value()));
       if (with_body) m.body = std::move(req.body());
       m.remote_addr = remote;
       m.secure = stream.secure();
@@ -190,32 +315,47 @@ struct Server::Impl {
     void on_body(beast::error_code ec) {
       if (ec) {
         if (ec == bhttp::error::body_limit) return fail_fast(413, "request body too large");
-        return close();
+        if (ec == beast::error::timeout || ec == net::error::operation_aborted ||
+            ec == net::error::eof || ec == net::error::connection_reset ||
+            ec == bhttp::error::end_of_stream || ec == bhttp::error::partial_message)
+          return close();
+        return fail_fast(400, "bad request");
       }
-      bool keep = parser->get().keep_alive();
-      unsigned version = parser->get().version();
+      keep = parser->get().keep_alive();
+      version = parser->get().version();
       Message m = make_message(true);
-      Reply r;
+      head_only = m.method == "HEAD";
+      answering = true;
+      auto once = std::make_shared<std::atomic<bool>>(false);
+      Done done = [self = shared_from_this(), once](Reply r) {
+        if (once->exchange(true)) return;
+        net::dispatch(self->stream.get_executor(), [self, r = std::move(r)]() mutable {
+          self->guarded([&] { self->answer(std::move(r)); });
+        });
+      };
       try {
-        r = srv.handler.handle(m);
+        srv.handler.handle_async(std::move(m), done);
       } catch (const std::exception& e) {
-        std::fprintf(stderr, "handler failed: %s\n", e.what());
-        r = Reply{500, {{"Content-Type", "text/plain"}}, "internal error\n"};
+        log_line("handler failed: %s", e.what());
+        done(internal_error());
       } catch (...) {  // must not end the worker thread
-        std::fprintf(stderr, "handler failed\n");
-        r = Reply{500, {{"Content-Type", "text/plain"}}, "internal error\n"};
+        log_line("handler failed");
+        done(internal_error());
       }
-      if (m.method == "HEAD") {
+    }
+
+    void answer(Reply r) {
+      if (head_only) {
         // The length of the body a GET would have got.
         r.headers.emplace_back("Content-Length", std::to_string(r.body.size()));
       }
       // A stop that began while the handler ran closes this connection too.
-      send(std::move(r), keep && !srv.stopping, version, m.method == "HEAD");
+      send(std::move(r), keep && !srv.stopping, version, head_only);
     }
 
-    void send(Reply r, bool keep, unsigned version, bool head_only) {
+    void send(Reply r, bool keep_open, unsigned ver, bool head) {
       auto res = std::make_shared<bhttp::response<bhttp::string_body>>();
-      res->version(version ? version : 11);
+      res->version(ver ? ver : 11);
       res->result(static_cast<unsigned>(r.status));
       res->set(bhttp::field::server, "deskhost");
       bool has_length = false;
@@ -224,30 +364,43 @@ struct Server::Impl {
         res->insert(text::header_safe(k), text::header_safe(v));
       }
       std::size_t bytes = r.body.size();
-      if (!head_only) res->body() = std::move(r.body);
-      res->keep_alive(keep);
+      if (!head) res->body() = std::move(r.body);
+      res->keep_alive(keep_open);
       if (!has_length) res->prepare_payload();
       if (srv.opt.access_log) {
-        double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
-        access_log(remote, log_method, log_target, r.status, bytes, ms);
+        double ms = std::chrono::duration<double, std::milli>(SteadyClock::now() - started).count();
+        log_line("%s \"%s %s\" %d %zu %.1fms", remote.c_str(), log_method.c_str(),
+                 text::header_safe(log_target).c_str(), r.status, bytes, ms);
       }
+      bool big = std::max<std::uint64_t>(bytes, body_bytes) >= srv.opt.trim_threshold;
       reply = res;
       stream.expires_after(srv.opt.write_timeout);
-      bhttp::async_write(stream, *res,
-                         [self = shared_from_this(), keep](beast::error_code ec, std::size_t) {
-                           self->reply.reset();
-                           if (!ec && self->refused) return self->linger();
-                           if (ec || !keep) return self->close();
-                           self->read_head();
-                         });
+      bhttp::async_write(
+          stream, *res,
+          [self = shared_from_this(), keep_open, big](beast::error_code ec, std::size_t) {
+            self->reply.reset();
+            if (big) self->srv.schedule_trim();
+            if (!ec && self->refused) return self->linger();
+            if (ec || !keep_open) return self->close();
+            self->guarded([&] { self->read_head(); });
+          });
     }
 
     // Answers an unreadable request and closes the connection.
     void fail_fast(int status, const char* why) {
       refused = true;
-      started = std::chrono::steady_clock::now();
+      started = SteadyClock::now();
       if (log_method.empty()) log_method = "-";
-      send(Reply{status, {{"Content-Type", "text/plain"}}, std::string(why) + "\n"}, false, 11, false);
+      send(Reply{status, {{"Content-Type", "text/plain"}}, std::string(why) + "\n"}, false, 11,
+           false);
+    }
+
+    // Answers a connection over a ceiling before reading anything.
+    void refuse() {
+      refused = true;
+      started = SteadyClock::now();
+      log_method = "-";
+      send(srv.handler.busy(), false, 11, false);
     }
 
     void close() {
@@ -274,20 +427,91 @@ struct Server::Impl {
     }
   };
 
+  // Hands memory freed by large bodies back to the system, at most once a second.
+  void schedule_trim() {
+    if (trim_pending.exchange(true)) return;
+    net::post(control, [this] {
+      if (stopping) return;
+      trim_timer.expires_after(std::chrono::seconds(1));
+      trim_timer.async_wait([this](beast::error_code ec) {
+        trim_pending = false;
+        if (!ec) malloc_trim(0);
+      });
+    });
+  }
+
   void accept() {
     acceptor.async_accept(net::make_strand(ioc), [this](beast::error_code ec, tcp::socket sock) {
-      if (ec) {
-        if (!stopping && acceptor.is_open()) accept();
-        return;
+      if (ec) return on_accept_error(ec);
+      backoff = std::chrono::milliseconds(0);
+      try {
+        admit(std::move(sock));
+      } catch (const std::exception& e) {
+        ++n_faults;
+        log_line("deskhost: accepting a connection failed: %s", e.what());
       }
-      auto c = std::make_shared<Conn>(*this, std::move(sock));
-      {
-        std::lock_guard lock(conns_mu);
-        conns.push_front(c);
-        c->self_it = conns.begin();
-      }
-      net::dispatch(c->stream.get_executor(), [c] { c->begin(); });
       accept();
+    });
+  }
+
+  // Without descriptors (or memory) accepting fails at once and would spin:
+  // wait, longer each time up to a second, and try again.
+  void on_accept_error(beast::error_code ec) {
+    if (stopping || !acceptor.is_open()) return;
+    int e = ec.value();
+    bool short_of_resources = ec.category() == boost::system::system_category() &&
+                              (e == EMFILE || e == ENFILE || e == ENOBUFS || e == ENOMEM);
+    if (!short_of_resources) return accept();
+    ++n_accept_failures;
+    if (backoff.count() == 0)
+      log_line("deskhost: cannot accept connections: %s", ec.message().c_str());
+    backoff = std::min<std::chrono::milliseconds>(
+        std::max(backoff * 2, std::chrono::milliseconds(50)), std::chrono::seconds(1));
+    accept_pause.expires_after(backoff);
+    accept_pause.async_wait([this](beast::error_code e2) {
+      if (!e2 && !stopping && acceptor.is_open()) accept();
+    });
+  }
+
+  void admit(tcp::socket sock) {
+    beast::error_code ec;
+    auto ep = sock.remote_endpoint(ec);
+    std::string addr = ec ? "-" : ep.address().to_string();
+    bool over = false;
+    {
+      std::lock_guard lock(conns_mu);
+      unsigned& mine = per_address[addr];
+      over = (max_conns && admitted >= max_conns) ||
+             (opt.max_connections_per_address && mine >= opt.max_connections_per_address);
+      if (!over) {
+        ++admitted;
+        ++mine;
+      } else if (mine == 0) {
+        per_address.erase(addr);
+      }
+    }
+    if (over) {
+      ++n_refused;
+      if (refusing >= kMaxRefusing) return;  // the socket closes here, unanswered
+      ++refusing;
+    } else {
+      ++n_accepted;
+    }
+    auto c = std::make_shared<Conn>(*this, std::move(sock), std::move(addr));
+    c->admitted = !over;
+    c->refused = over;
+    {
+      std::lock_guard lock(conns_mu);
+      conns.push_front(c);
+      c->self_it = conns.begin();
+    }
+    net::dispatch(c->stream.get_executor(), [c, over] {
+      c->guarded([&] {
+        // Over TLS a refusal would need a handshake first: the connection
+        // is closed unanswered instead.
+        if (over) return c->stream.secure() ? c->close() : c->refuse();
+        c->begin();
+      });
     });
   }
 
@@ -296,6 +520,8 @@ struct Server::Impl {
     net::post(control, [this] {
       beast::error_code ec;
       acceptor.close(ec);
+      accept_pause.cancel();
+      trim_timer.cancel();
       std::vector<std::shared_ptr<Conn>> open;
       {
         std::lock_guard lock(conns_mu);
@@ -314,6 +540,30 @@ struct Server::Impl {
       });
     });
   }
+
+  // One I/O thread. Exceptions that escape a completion handler are
+  // logged and the loop goes on: they end that connection, not the process.
+  void run_thread() {
+    for (;;) {
+      try {
+        ioc.run();
+        return;
+      } catch (const std::exception& e) {
+        ++n_faults;
+        log_line("deskhost: request handling failed: %s", e.what());
+      } catch (...) {
+        ++n_faults;
+        log_line("deskhost: request handling failed");
+      }
+    }
+  }
+
+  void join_all() {
+    for (auto& t : threads)
+      if (t.joinable()) t.join();
+    threads.clear();
+    handler.drain();
+  }
 };
 
 Server::Server(Options options, Handler& handler)
@@ -322,8 +572,7 @@ Server::Server(Options options, Handler& handler)
 Server::~Server() {
   if (!impl_->threads.empty()) {
     stop();
-    for (auto& t : impl_->threads)
-      if (t.joinable()) t.join();
+    impl_->join_all();
   }
 }
 
@@ -337,15 +586,36 @@ void Server::listen() {
   if (!ec) a.set_option(net::socket_base::reuse_address(true), ec);
   if (!ec) a.bind(ep, ec);
   if (!ec) a.listen(net::socket_base::max_listen_connections, ec);
-  if (ec) throw Error(Errc::io, "cannot listen on " + impl_->opt.host + ":" + std::to_string(impl_->opt.port) + ": " + ec.message());
+  if (ec)
+    throw Error(Errc::io, "cannot listen on " + impl_->opt.host + ":" +
+                              std::to_string(impl_->opt.port) + ": " + ec.message());
+
+  // Each connection takes a descriptor: the ceiling stays below the limit.
+  unsigned max = impl_->opt.max_connections;
+  rlimit rl{};
+  if (getrlimit(RLIMIT_NOFILE, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY) {
+    auto fit = static_cast<unsigned>(std::min<rlim_t>(rl.rlim_cur > 2 * kReservedDescriptors
+                                                          ? rl.rlim_cur - kReservedDescriptors
+                                                          : rl.rlim_cur / 2,
+                                                      std::numeric_limits<unsigned>::max()));
+    if (max == 0 || max > fit) max = fit;
+  }
+  impl_->max_conns = max;
 }
 
-unsigned short Server::port() const { return impl_->acceptor.local_endpoint().port(); }
+unsigned short Server::port() const {
+  return impl_->acceptor.local_endpoint().port();
+}
+
+unsigned Server::max_connections() const {
+  return impl_->max_conns;
+}
 
 void Server::start() {
-  unsigned n = impl_->opt.threads ? impl_->opt.threads : std::max(1u, std::thread::hardware_concurrency());
-  impl_->accept();
-  for (unsigned i = 0; i < n; ++i) impl_->threads.emplace_back([this] { impl_->ioc.run(); });
+  unsigned n =
+      impl_->opt.threads ? impl_->opt.threads : std::max(1u, std::thread::hardware_concurrency());
+  net::post(impl_->control, [this] { impl_->accept(); });
+  for (unsigned i = 0; i < n; ++i) impl_->threads.emplace_back([this] { impl_->run_thread(); });
 }
 
 void Server::run(bool signals) {
@@ -360,13 +630,23 @@ void Server::run(bool signals) {
     });
   }
   start();
-  for (auto& t : impl_->threads) t.join();
-  impl_->threads.clear();
+  impl_->join_all();
 }
 
 void Server::stop() {
   impl_->begin_stop();
   // A pending signal wait keeps the loop alive; stop() is only used without it.
+}
+
+Stats Server::stats() const {
+  Stats s;
+  s.accepted = impl_->n_accepted;
+  s.refused = impl_->n_refused;
+  s.accept_failures = impl_->n_accept_failures;
+  s.faults = impl_->n_faults;
+  std::lock_guard lock(impl_->conns_mu);
+  s.open = impl_->admitted;
+  return s;
 }
 
 }  // namespace desk::http

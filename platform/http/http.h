@@ -1,11 +1,17 @@
 // HTTP/1.1 server on Boost.Beast: keep-alive, header and per-route body
-// limits, a deadline on every read and write, graceful shutdown and one
-// access-log line per request. Knows nothing of pages; a Handler answers.
+// limits, a deadline on every read and write, connection ceilings, graceful
+// shutdown and one access-log line per request. Knows nothing of pages; a
+// Handler answers, at once or later from another thread.
+//
+// No failure of one connection ends the process: an exception while a
+// request is read or answered is logged and ends that connection only
+// (with 400 when the request could not be read).
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -32,14 +38,27 @@ struct Reply {
   std::string body;
 };
 
+// Receives the reply of one request; called exactly once, on any thread.
+using Done = std::function<void(Reply)>;
+
 class Handler {
  public:
   virtual ~Handler() = default;
   // Body ceiling in bytes for a request whose head is given (body empty).
   // A larger body is refused with 413 before it is read.
   virtual std::uint64_t body_limit(const Message& head) = 0;
-  // Answers one request. Runs on a server thread; may block.
+  // Answers one request on the calling thread; may block.
   virtual Reply handle(Message& request) = 0;
+  // Answers one request through `done`, possibly after returning and from
+  // another thread, so that slow work need not hold an I/O thread. The
+  // default answers inline with handle(). If it throws, `done` must not
+  // have been called.
+  virtual void handle_async(Message request, Done done);
+  // The answer to a connection refused over a connection ceiling (503).
+  virtual Reply busy();
+  // Called once the server has stopped serving; returns when no `done`
+  // given out by handle_async remains to be called.
+  virtual void drain() {}
 };
 
 struct Options {
@@ -48,13 +67,36 @@ struct Options {
   unsigned threads = 0;        // 0: one per core
   std::uint32_t header_limit = 16 * 1024;
   std::chrono::seconds header_timeout{15};  // whole request head, and keep-alive idle time
+  // A body must arrive within `body_grace` plus the time its bytes received
+  // so far take at `body_min_rate` (bytes per second), and never later than
+  // `body_timeout` after its head: a client that announces more than it
+  // sends is dropped after the grace, a slow but steady upload goes on.
+  std::chrono::seconds body_grace{10};
+  std::uint32_t body_min_rate = 8 * 1024;
   std::chrono::seconds body_timeout{120};
   std::chrono::seconds write_timeout{60};
   std::chrono::seconds shutdown_grace{10};
+  // Open connections in all and from one client address (0: no ceiling).
+  // A connection over either is answered 503 and closed. The total is kept
+  // below the process's descriptor limit.
+  unsigned max_connections = 1000;
+  unsigned max_connections_per_address = 64;
+  // After a request or reply body of at least this many bytes, freed memory
+  // is handed back to the system.
+  std::size_t trim_threshold = 1024 * 1024;
   // PEM files of the certificate chain and the private key: when both are
   // given the server speaks HTTPS (TLS 1.2 or later) only.
   std::string tls_certificate{}, tls_key{};
   bool access_log = true;
+};
+
+// Counters since the server was made.
+struct Stats {
+  std::uint64_t accepted = 0;         // connections served
+  std::uint64_t refused = 0;          // connections over a ceiling
+  std::uint64_t accept_failures = 0;  // accepts that failed (descriptors short)
+  std::uint64_t faults = 0;           // connections ended by an exception
+  unsigned open = 0;                  // connections served now
 };
 
 class Server {
@@ -67,14 +109,18 @@ class Server {
   // Binds and listens; throws Error(io) when the address is taken.
   void listen();
   unsigned short port() const;
+  // The connection ceiling in force (Options::max_connections, lowered to
+  // fit the descriptor limit); set by listen().
+  unsigned max_connections() const;
   // Serves on the worker threads until stop() or SIGINT/SIGTERM (when
   // `signals` is set); returns when every connection has ended or the grace
-  // period is over.
+  // period is over, and the handler has drained.
   void run(bool signals);
   // Serves in the background (tests); stop() ends it.
   void start();
   // Stops accepting, lets requests in flight finish, closes idle connections.
   void stop();
+  Stats stats() const;
 
  private:
   struct Impl;

@@ -1,8 +1,10 @@
 #include "server/desk/pages.h"
 
 #include "core/text.h"
+#include "server/cases/cases.h"
 #include "server/desk/format.h"
 #include "server/desk/right.h"
+#include "server/desk/rz.h"
 #include "server/host/edition.h"
 #include "server/host/kit.h"
 #include "server/work/work.h"
@@ -20,6 +22,19 @@ std::string num(std::int64_t n) {
 // Session key of the clock-in or clock-out message shown once after the
 // post's redirect.
 constexpr std::string_view kDeskMessage = "deskmessage";
+
+// The case strip of the law-firm edition's desk: the user's open cases and
+// pending case items, with the ways into the case files.
+std::string case_strip(db::Connection& conn, const std::string& uid) {
+  const cases::DeskCounts n = cases::desk_counts(conn, uid);
+  return "<table width='100%' border='0' cellspacing='0' cellpadding='4' id='deskcases'><tr>"
+         "<td class='10blue' align='center'>案件：您承办的在办案件<font class=numberbold>" +
+         num(n.open_cases) + "</font>件，待处理的案件<font class=numberbold>" +
+         num(n.pending_items) +
+         "</font>件&nbsp;&nbsp;<a href='lawaccept.asp' class='aapply'>案件受理</a>&nbsp;&nbsp;"
+         "<a href='lawlistall.asp?type=1&amp;ifdone=2' class='aapply'>我的在办案件</a>&nbsp;&nbsp;"
+         "<a href='lawlistall.asp' class='aapply'>案件管理</a></td></tr></table>";
+}
 
 void right_page(asp::ScriptingContext& ctx) {
   const host::Variant variant = host::variant_of(ctx.config());
@@ -42,8 +57,46 @@ void right_page(asp::ScriptingContext& ctx) {
   }
   // The client functions the desk's markup calls.
   ctx.response().Write("<script language='javascript' src='apply.js'></script>");
+  if (host::edition_of(ctx.config()) == host::Edition::law)
+    ctx.response().Write(case_strip(ctx.conn(), ctx.session().get("uid")));
   right->form_end = host::form_token_field(ctx);
   right->main1(ctx.conn());
+}
+
+void rz_page(asp::ScriptingContext& ctx) {
+  const host::Variant variant = host::variant_of(ctx.config());
+  const char* progid = variant == host::Variant::full   ? "deskserver.rzfull"
+                       : variant == host::Variant::simp ? "deskserver.rzsimp"
+                                                        : "deskserver.rz";
+  auto rz = ctx.server().CreateObject<Rz>(progid);
+  auto& out = ctx.response();
+  // Links without a target of their own (a reminder whose pop-up the browser
+  // blocked) open in the work frame, not in this 59-pixel bar.
+  out.Write(
+      "<html><head><title>TARVO网络办公系统</title>"
+      "<meta http-equiv='Content-Type' content='text/html; charset=gb2312'>"
+      "<link rel='stylesheet' href='apply.css' type='text/css'><base target='right'>"
+      "<script language='javascript' src='apply.js'></script>"
+      "<script language='javascript' src='rz.js'></script></head>");
+  rz->main1(ctx.conn());
+  rz->main2(ctx.conn());
+
+  const host::User user = host::current_user(ctx);
+  const Waiting waiting = waiting_of(ctx.conn(), user.uid);
+  out.Write(
+      "&nbsp;" + text::html(user.name) + "&nbsp;待办<font class=numberbold>" + num(waiting.work) +
+      "</font>项&nbsp;新邮件<font class=numberbold>" + num(waiting.mail) +
+      "</font>封<span id='soundhint' style='display:none'>&nbsp;（点击页面开启提示音）</span>");
+
+  // BGSOUND means nothing to current browsers: the sound plays from an
+  // <audio> element. Without a configured sound the shipped one plays.
+  std::string src = rz->sound;
+  if (ctx.session().get("remindsound").empty()) src += "/sound/remind.wav";
+  rz->page_end = "<audio id='remindaudio' preload='auto' src='" + text::html(src) +
+                 "'></audio><script language='javascript'>statusBar(" +
+                 num(ctx.config().status_refresh) + ", " + (rz->announced ? "true" : "false") +
+                 ", " + num(waiting.work + waiting.mail) + ");</script>";
+  rz->main(ctx.conn());
 }
 
 void newwork_page(asp::ScriptingContext& ctx) {

@@ -23,4 +23,8 @@ std::string_view edition_name(Edition e) {
   return e == Edition::law ? "law" : "office";
 }
 
+std::string_view virtual_directory(Edition e) {
+  return e == Edition::law ? "tarvolawyer" : "tarvo";
+}
+
 }  // namespace desk::host

@@ -17,6 +17,9 @@ enum class Variant { base, simp, full };
 Edition parse_edition(std::string_view name);
 Variant parse_variant(std::string_view name);
 std::string_view edition_name(Edition e);
+// The virtual directory an edition's site is set up under: "tarvo" for the
+// office edition, "tarvolawyer" for the law-firm edition.
+std::string_view virtual_directory(Edition e);
 
 // The application's edition and variant.
 inline Edition edition_of(const asp::AppConfig& c) {

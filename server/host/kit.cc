@@ -48,6 +48,15 @@ void plain_answer(asp::ScriptingContext& ctx, int status, std::string_view text)
   r.Write(text);
 }
 
+std::string typed_date(std::string_view typed, std::string_view label) {
+  if (text::trim(typed).empty()) return "";
+  DateTime d;
+  if (!Regional::parse_date(typed, d))
+    throw Error(Errc::bad_request, "“" + std::string(label) + "”不是有效的日期：" +
+                                       std::string(typed) + "，请按 2006-12-3 的格式填写。");
+  return d.iso_date();
+}
+
 std::string select(std::string_view name, std::span<const Option> options,
                    std::string_view current) {
   bool any = false;
@@ -118,6 +127,11 @@ void run_page(asp::ScriptingContext& ctx, const Page& page, const PageOptions& o
     throw;
   }
   if (!token.empty()) ctx.session().settle_token(token, true);
+  // Every page with a form gets the guard that sends a form once.
+  auto& r = ctx.response();
+  if (!r.redirected() && r.ContentType == "text/html" &&
+      r.body().find("<form") != std::string::npos)
+    r.Write("<script language='javascript' src='guard.js'></script>");
 }
 
 // A request with a transfer token runs as the session the token is bound

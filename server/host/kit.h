@@ -60,6 +60,13 @@ void message_page(asp::ScriptingContext& ctx, int status, std::string_view title
 // Replaces anything written with one plain-text answer.
 void plain_answer(asp::ScriptingContext& ctx, int status, std::string_view text);
 
+// ---- Typed input ----------------------------------------------------------------
+
+// A date the user typed (2006-12-3, 2006/12/3, 2006年12月3日 …) in the one
+// stored form, "2006-12-03"; "" stays "". Anything else is refused
+// (Error bad_request) with a message naming the field `label`.
+std::string typed_date(std::string_view typed, std::string_view label);
+
 // ---- Form choices -----------------------------------------------------------------
 
 struct Option {

@@ -29,8 +29,9 @@ void LoginSimp::helpme() {
 }
 
 int Login::checklogin() {
-  auto conn = db::open_sqlite(server().MapPath(dlldatabase).string());
-  return check(*conn);
+  // The database the component names: the application's own pooled
+  // connection when it is the application's database.
+  return check(ctx().connection_to(server().MapPath(dlldatabase)));
 }
 
 int Login::check(db::Connection& conn) {
@@ -55,6 +56,7 @@ int Login::check(db::Connection& conn) {
     record_failure(conn, username, ip, t);
     return kNoSuchUser;
   }
+  if (user->integer("disabled") != 0) return kDisabled;
   if (user->text("name").empty()) return kNoName;
 
   // A login starts from a fresh session with a new id: nothing of an earlier

@@ -13,6 +13,7 @@ enum LoginResult : int {
   kNoName = 2,      // the user's display name is empty
   kLocked = 3,      // too many failed logins: the account or the address waits
   kLoggedIn = 4,    // Session filled, journal row written, sent to "main.asp"
+  kDisabled = 5,    // the password matches an account an administrator disabled
 };
 
 // `login`: opens its own connection on the database named by `dlldatabase`.

@@ -4,6 +4,8 @@
 #include <string_view>
 #include <vector>
 
+#include "server/host/edition.h"
+
 namespace desk::host {
 
 namespace {
@@ -20,8 +22,9 @@ struct MenuEntry {
   int height;
 };
 
-// The entries in display order; the same for every user.
-const std::vector<MenuEntry>& menu_entries() {
+// The entries of the office edition in display order; the same for every
+// user.
+const std::vector<MenuEntry>& office_entries() {
   static const std::vector<MenuEntry> entries = {
       {1, "公告牌", "right.asp", "005.gif", 0, 0},
       {1, "交流园地", "bbs.asp", "007.gif", 0, 0},
@@ -44,6 +47,27 @@ const std::vector<MenuEntry>& menu_entries() {
       {5, "退出系统", "", "017.gif", 32, 32},
   };
   return entries;
+}
+
+// The law-firm edition: the office entries with the case files first in
+// the daily-work group.
+const std::vector<MenuEntry>& law_entries() {
+  static const std::vector<MenuEntry> entries = [] {
+    std::vector<MenuEntry> all;
+    for (const MenuEntry& e : office_entries()) {
+      if (e.link == "newwork.asp") {
+        all.push_back({3, "案件受理", "lawaccept.asp", "024.gif", 31, 32});
+        all.push_back({3, "案件管理", "lawlistall.asp", "022.gif", 29, 32});
+      }
+      all.push_back(e);
+    }
+    return all;
+  }();
+  return entries;
+}
+
+const std::vector<MenuEntry>& menu_entries(Edition edition) {
+  return edition == Edition::law ? law_entries() : office_entries();
 }
 
 // Header and child table attributes that differ between the groups.
@@ -87,7 +111,7 @@ void Left::write_group(int group) {
         std::to_string(layout.spacing) + "' cellpadding='0'" + height_attr(layout.child_height) +
         ">");
   bool first = true;
-  for (const MenuEntry& e : menu_entries()) {
+  for (const MenuEntry& e : menu_entries(edition_of(ctx().config()))) {
     if (e.group != group) continue;
     const int row_height = (layout.short_followers && !first) ? 24 : 35;
     first = false;

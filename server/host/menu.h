@@ -6,7 +6,9 @@
 
 namespace desk::host {
 
-// `left`: the menu page "left.asp". Below the groups a sprite tells whether
+// `left`: the menu page "left.asp". The law-firm edition adds the case
+// entries (acceptance, the case list) to the daily-work group. Below the
+// groups a sprite tells whether
 // anything waits for the user: images/logo.gif when the user has an open
 // pending-work item or an unread mail, images/logo1.gif otherwise.
 class Left : public asp::PageComponent {

@@ -45,9 +45,8 @@ const std::vector<Placeholder>& placeholder_pages() {
   // hosting page: the registry refuses a name registered twice, so a
   // forgotten entry stops the host at start-up.
   static const std::vector<Placeholder> pages = {
-      {"bbs.asp"},      {"sharemore.asp"}, {"dailyinf.asp"},  {"meetinglist.asp"},
-      {"shenqing.asp"}, {"applygz.asp"},   {"phonelist.asp"}, {"planlist.asp"},
-      {"calender.asp"}, {"phone.asp"},     {"rz.asp", true},  // the status bar frame
+      {"bbs.asp"},      {"dailyinf.asp"}, {"meetinglist.asp"},
+      {"shenqing.asp"}, {"applygz.asp"},
   };
   return pages;
 }

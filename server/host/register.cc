@@ -37,6 +37,7 @@ void login_page(asp::ScriptingContext& ctx) {
   if (result == kNoSuchUser) ctx.response().Redirect("default.htm?e=1");
   if (result == kNoName) ctx.response().Redirect("default.htm?e=2");
   if (result == kLocked) ctx.response().Redirect("default.htm?e=3");
+  if (result == kDisabled) ctx.response().Redirect("default.htm?e=5");
 }
 
 // "quit.asp": the menu's logout link (a GET). Only a logged-in session's

@@ -5,9 +5,9 @@
 
 namespace desk::host {
 
-// Brings the database to the newest schema version; each migration runs in
-// its own transaction. Returns the version reached.
-int migrate(db::Connection& conn);
+// Brings the database to schema version `target` (the newest by default);
+// each migration runs in its own transaction. Returns the version reached.
+int migrate(db::Connection& conn, int target = 0);
 int schema_version(db::Connection& conn);
 int latest_schema_version();
 

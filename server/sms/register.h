@@ -4,7 +4,8 @@
 
 namespace desk::sms {
 
-// Registers this subsystem's components: deskserver.sendsms.
+// Registers this subsystem's component deskserver.sendsms and its page
+// "phone.asp".
 void register_pages(asp::Registry& registry);
 
 }  // namespace desk::sms

@@ -22,7 +22,10 @@ SendJob SendSms::start(std::string& csca, std::string& num, std::string& msg) {
 std::shared_ptr<const Sender> SendSms::sender() {
   if (!sender_) {
     Sender::Options o;
-    if (started()) o.port = ctx().config().sms_port;
+    if (started()) {
+      o.port = ctx().config().sms_port;
+      o.ticker = ctx().app().ticker;
+    }
     sender_ = std::make_shared<Sender>(std::move(o));
   }
   return sender_;

@@ -58,7 +58,8 @@ class SendSms : public asp::PageComponent {
   // How the last sendsms() or sendmsg() ended.
   const Outcome& last() const { return last_; }
 
-  // The modem to use instead of the one in the application's settings.
+  // The modem to use instead of the one in the application's settings
+  // (whose waits run on the application's ticker).
   void use(std::shared_ptr<const Sender> sender) { sender_ = std::move(sender); }
 
  private:

@@ -31,12 +31,17 @@ std::string code_text(int code) {
 
 }  // namespace
 
+void require_users(db::Connection& conn, std::span<const std::string> uids) {
+  for (const std::string& uid : uids)
+    if (uid.empty() || conn.scalar("SELECT COUNT(*) FROM userlist WHERE uid = ?", {uid}) == "0")
+      throw Error(Errc::bad_request, "找不到处理人“" + uid + "”，请用选择框重新选择处理人。");
+}
+
 std::int64_t add_item(db::Connection& conn, std::string_view userid, std::string_view title,
                       const ItemKind& kind, std::int64_t baseid, const DateTime& now,
                       std::string_view userlist) {
-  if (userid.empty() || conn.scalar("SELECT COUNT(*) FROM userlist WHERE uid = ?", {userid}) == "0")
-    throw Error(Errc::bad_request,
-                "找不到处理人“" + std::string(userid) + "”，请用选择框重新选择处理人。");
+  const std::string who(userid);
+  require_users(conn, std::span<const std::string>(&who, 1));
   return conn.insert(
       "INSERT INTO newwork (userid, title, url, baseid, applytime, typed, userlist) "
       "VALUES (?, ?, ?, ?, ?, ?, ?)",
@@ -57,6 +62,14 @@ std::int64_t close_items_of(db::Connection& conn, std::string_view userid, std::
       "UPDATE newwork SET status = 1, donetime = ? "
       "WHERE userid = ? AND baseid = ? AND url = ? AND status = 0",
       {now.iso(), userid, baseid, url});
+  return r.changes;
+}
+
+std::int64_t close_all_items_of(db::Connection& conn, std::string_view url, std::int64_t baseid,
+                                const DateTime& now) {
+  db::ExecResult r = conn.exec(
+      "UPDATE newwork SET status = 1, donetime = ? WHERE baseid = ? AND url = ? AND status = 0",
+      {now.iso(), baseid, url});
   return r.changes;
 }
 
@@ -111,6 +124,14 @@ std::int64_t add_sendback(db::Connection& conn, Road road, const SendBack& e, co
       "step, reason) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)",
       {road == Road::outgoing ? "fawen" : "shouwen", e.flowid, e.handlename, e.handleid, now.iso(),
        e.ipaddress, e.toid, e.step, e.reason});
+}
+
+std::int64_t add_case_history(db::Connection& conn, const CaseHistoryEntry& e,
+                              const DateTime& now) {
+  return conn.insert(
+      "INSERT INTO lawflow (lawid, lawyerid, lawyername, handletype, donedate, ipaddress) "
+      "VALUES (?, ?, ?, 0, ?, ?)",
+      {e.lawid, e.lawyerid, e.lawyername, now.iso(), e.ipaddress});
 }
 
 }  // namespace desk::work

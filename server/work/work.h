@@ -1,6 +1,7 @@
 // Pending work and history: the one owner of `newwork` items and of the
 // history rows the roads append (`workflow` for outgoing documents, `swflow`
-// for incoming ones, and the send-backs beside them).
+// for incoming ones, and the send-backs beside them) and of the case history
+// (`lawflow`).
 //
 // The functions take the page's connection and plain values, never the
 // request, and open no transaction of their own: a step calls them inside its
@@ -47,6 +48,10 @@ std::int64_t add_item(db::Connection& conn, std::string_view userid, std::string
                       const ItemKind& kind, std::int64_t baseid, const DateTime& now,
                       std::string_view userlist = "");
 
+// Refuses (Error bad_request naming the login id) unless every id names a
+// user; for chains whose later users get their items only step by step.
+void require_users(db::Connection& conn, std::span<const std::string> uids);
+
 // Marks item `id` done now, but only while it is pending and owned by
 // `userid`. False (nothing changed) for an item missing, done or another's.
 bool close_item(db::Connection& conn, std::int64_t id, std::string_view userid,
@@ -56,6 +61,11 @@ bool close_item(db::Connection& conn, std::int64_t id, std::string_view userid,
 // returns how many were closed.
 std::int64_t close_items_of(db::Connection& conn, std::string_view userid, std::string_view url,
                             std::int64_t baseid, const DateTime& now);
+
+// Closes every pending item of any user that leads to `url` for `baseid`
+// (the document or case is gone); returns how many were closed.
+std::int64_t close_all_items_of(db::Connection& conn, std::string_view url, std::int64_t baseid,
+                                const DateTime& now);
 
 // The item with that id, if any.
 std::optional<Item> load_item(db::Connection& conn, std::int64_t id);
@@ -122,5 +132,20 @@ struct SendBack {
 };
 std::int64_t add_sendback(db::Connection& conn, Road road, const SendBack& entry,
                           const DateTime& now);
+
+// ---- Case history -------------------------------------------------------------
+
+// One acceptance or edit of a case (a `lawflow` row; the system writes
+// handletype 0 in every row).
+struct CaseHistoryEntry {
+  std::int64_t lawid = 0;  // the case
+  std::string lawyerid;    // login id of the user who accepted or edited it
+  std::string lawyername;  // that user's name
+  std::string ipaddress;   // the client's address
+};
+
+// Appends a case history row done now; returns its id.
+std::int64_t add_case_history(db::Connection& conn, const CaseHistoryEntry& entry,
+                              const DateTime& now);
 
 }  // namespace desk::work

@@ -156,6 +156,8 @@ void Sendhuiqian::main(db::Connection& conn) {
 
   db::Transaction tx(conn);
   work::open_item(conn, nwid, h.uid, flowid, "shenhe.asp");
+  // The chain's later users get their items one by one: all must exist now.
+  work::require_users(conn, list_users(chain));
   apply_staged(conn, h.uid, flowid);
   std::string title = document_title(conn, flowid);
   conn.exec("UPDATE fawen SET name_sh = ? WHERE id = ?",

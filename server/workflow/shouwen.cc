@@ -1,5 +1,6 @@
 #include "server/workflow/shouwen.h"
 #include "server/host/chrome.h"
+#include "server/host/kit.h"
 
 #include "server/workflow/history.h"
 
@@ -62,6 +63,8 @@ void Swdengji1::main(db::Connection& conn) {
   const std::string name_nb = req("name_nb");
 
   db::Transaction tx(conn);
+  // Later leaders get their items one by one: all must exist now.
+  work::require_users(conn, list_users(chain.next + ";" + chain.rest));
   // Only a row that holds an uploaded body and is not registered yet; a row
   // registered before is never overwritten.
   db::ExecResult done = conn.exec(
@@ -70,8 +73,9 @@ void Swdengji1::main(db::Connection& conn) {
       "copy = ?, writename = ?, plist = ?, draftime = ?, name_nb = ? "
       "WHERE id = ? AND draftime IS NULL",
       {req("swid"), req("wenhao"), req("miji"), req("huanji"), title, " " + req("keyword"),
-       req("fujian"), req("fujiantype"), req("arrivetime"), req("worktime"), req("fromdep"), uid,
-       req("copy"), username, list, t.iso(), name_nb, id});
+       req("fujian"), req("fujiantype"), host::typed_date(req("arrivetime"), "来文时间"),
+       host::typed_date(req("worktime"), "成文时间"), req("fromdep"), uid, req("copy"), username,
+       list, t.iso(), name_nb, id});
   if (done.changes != 1)
     throw Error(Errc::conflict, "上传的收文正文已经登记或已不存在，请重新选择文件正文后再提交。");
   work::add_history(conn, work::Road::incoming, {id, username, uid, ip, chain.next, 0, 1, name_nb},
@@ -242,14 +246,17 @@ void Swdengji::main(db::Connection& conn) {
   }
 
   db::Transaction tx(conn);
+  // Later leaders get their items one by one: all must exist now.
+  work::require_users(conn, list_users(chain.next + ";" + chain.rest));
   const std::int64_t id = conn.insert(
       "INSERT INTO shouwen (swid, wenhao, miji, huanji, title, keyword, documentname, filedata, "
       "filetype, arrivetime, writetime, fromdep, writeid, copy, writename, plist, draftime, "
       "name_nb) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
       {req("swid"), req("wenhao"), req("miji"), req("huanji"), title, " " + req("keyword"),
        req("documentname"), body.front()["filedata"], body.front().text("filetype"),
-       req("arrivetime"), req("worktime"), req("fromdep"), uid, req("copy"), username, plist,
-       t.iso(), name_nb});
+       host::typed_date(req("arrivetime"), "来文时间"),
+       host::typed_date(req("worktime"), "成文时间"), req("fromdep"), uid, req("copy"), username,
+       plist, t.iso(), name_nb});
   work::add_history(conn, work::Road::incoming, {id, username, uid, ip, chain.next, 0, 1, name_nb},
                     t);
   work::add_item(conn, chain.next, title, kInstructionItem, id, t, chain.rest);
@@ -342,7 +349,8 @@ std::optional<std::string> shouwen_view(db::Connection& conn, std::int64_t id,
   out += pair_row("收文编号：", cell("swid"), "文　　号：", cell("wenhao"));
   out += pair_row("密　　级：", cell("miji"), "缓　　急：", cell("huanji"));
   out += pair_row("来文单位：", cell("fromdep"), "份　　数：", cell("copy"));
-  out += pair_row("来文时间：", cell("arrivetime"), "成文时间：", cell("writetime"));
+  out += pair_row("来文时间：", html(regional.shown(d.text("arrivetime"))), "成文时间：",
+                  html(regional.shown(d.text("writetime"))));
   out += wide_row("标　　题：", "<b>" + cell("title") + "</b>");
   out += wide_row("主 题 词：", html(text::trim(d.text("keyword"))));
   out += wide_row("文件正文：", body);

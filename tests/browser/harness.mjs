@@ -20,7 +20,9 @@
 // log stay in test-output/ at the repository root.
 import { spawn, execFileSync } from 'node:child_process';
 import { randomBytes } from 'node:crypto';
-import { createWriteStream, existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
+import {
+  createWriteStream, existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync,
+} from 'node:fs';
 import { tmpdir } from 'node:os';
 import { basename, dirname, join, resolve } from 'node:path';
 import { after, before } from 'node:test';
@@ -68,10 +70,18 @@ const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
 const limit = (ms) => new Promise((r) => setTimeout(r, ms).unref());
 
 export class Site {
-  // `vdir`: the virtual directory name the application folder is served under.
+  // `edition`: 'office' or 'law' (the law-firm edition with case files).
+  // `vdir`: the virtual directory name the application folder is served under;
+  // by default the edition's own, "tarvo" or "tarvolawyer".
   // `label`: names the screenshots and the server log; defaults to the test file's name.
-  constructor({ vdir = 'tarvo', label, https = false } = {}) {
-    this.vdir = vdir;
+  // `settings` (or `appConf`): app.conf values ({sms_device: '/dev/pts/3'},
+  // {status_refresh: 5}) written into the application folder before the
+  // server starts. `https`: the suite is served over HTTPS with a
+  // self-signed certificate.
+  constructor({ edition = 'office', vdir, label, settings = {}, appConf = {}, https = false } = {}) {
+    this.edition = edition;
+    this.vdir = vdir || (edition === 'law' ? 'tarvolawyer' : 'tarvo');
+    this.settings = { ...settings, ...appConf };
     this.https = https;
     this.label = label || basename(process.argv[1] || 'browser', '.mjs').replace(/\.test$/, '');
     this.adminPassword = 'admin-' + randomBytes(6).toString('hex');
@@ -136,12 +146,13 @@ export class Site {
       this.dir = join(this.root, 'app');
       const out = execFileSync(
           deskhostPath,
-          ['init', this.dir, '--demo', '--admin-password', this.adminPassword,
-           '--password-cost', 'min', ...(this.https ? ['--self-signed'] : [])],
+          ['init', this.dir, '--edition', this.edition, '--demo', '--admin-password',
+           this.adminPassword, '--password-cost', 'min', ...(this.https ? ['--self-signed'] : [])],
           { encoding: 'utf8' });
       for (const m of out.matchAll(/^demo user: (\S+) \/ (\S+) \/ (.*)$/gm)) {
         this.demoAccounts.push({ uid: m[1], password: m[2], name: m[3] });
       }
+      this.#writeSettings();
       await this.#startServer();
       const suite = new URL(this.baseUrl);
       this.browser = await chromium.launch({
@@ -158,6 +169,18 @@ export class Site {
       await this.stop();
       throw e;
     }
+  }
+
+  // Replaces each setting's line of app.conf, or adds it.
+  #writeSettings() {
+    const file = join(this.dir, 'app.conf');
+    let conf = readFileSync(file, 'utf8');
+    for (const [key, value] of Object.entries(this.settings)) {
+      const line = `${key} = ${value}`;
+      const at = new RegExp(`^${key}\\s*=.*$`, 'm');
+      conf = at.test(conf) ? conf.replace(at, () => line) : `${conf.replace(/\n?$/, '\n')}${line}\n`;
+    }
+    writeFileSync(file, conf);
   }
 
   async #startServer() {

@@ -12,6 +12,7 @@
 #include "core/text.h"
 #include "deskhost/appdir.h"
 #include "platform/db/db.h"
+#include "server/files/storage.h"
 #include "server/host/schema.h"
 
 namespace desk {
@@ -94,6 +95,8 @@ TEST_F(AppDirTest, InitCreatesSettingsDatabaseAndSite) {
   EXPECT_EQ(conn->scalar("SELECT depname FROM depart WHERE depno = 1"), "办公室");
   EXPECT_EQ(conn->scalar("SELECT COUNT(*) FROM userlist"), "1");
   EXPECT_EQ(conn->scalar("SELECT COUNT(*) FROM news"), "0");
+  // The status bar appends the sound's path to the application's path.
+  EXPECT_EQ(conn->scalar("SELECT soundpath FROM sysconfig"), "/sound/remind.wav");
   EXPECT_EQ(conn->scalar("PRAGMA integrity_check"), "ok");
 
   // Text files in GB18030, everything else byte for byte.
@@ -101,6 +104,8 @@ TEST_F(AppDirTest, InitCreatesSettingsDatabaseAndSite) {
   EXPECT_EQ(text::from_gb18030(slurp(app() / "default.htm")), kPage);
   EXPECT_EQ(slurp(app() / "js" / "menu.JS"), text::to_gb18030(kScript));
   EXPECT_EQ(slurp(app() / "images" / "logo.gif"), kGif);
+  for (std::string_view folder : files::kStorageFolders)
+    EXPECT_TRUE(fs::is_directory(app() / folder)) << folder;
   // Nothing half-made is left behind.
   for (const auto& e : fs::recursive_directory_iterator(app())) {
     std::string name = e.path().filename().string();
@@ -166,8 +171,12 @@ TEST_F(AppDirTest, InstallSiteNeverTouchesData) {
   put(site() / "new" / "page.htm", "<p>新页</p>");
   put(site() / "tools" / "make_images.py", "print('draw')");
   put(app() / "data" / "upload.bin", "user file");
+  put(app() / "MP3" / "1.mp3", "user music");
+  fs::remove_all(app() / "pic");
 
   deskhost::install_site(site(), app());
+  EXPECT_EQ(slurp(app() / "MP3" / "1.mp3"), "user music");
+  EXPECT_TRUE(fs::is_directory(app() / "pic"));
   EXPECT_EQ(slurp(app() / "data" / "office.db"), db_before);
   EXPECT_FALSE(fs::exists(app() / "data" / "extra.txt"));
   EXPECT_EQ(slurp(app() / "data" / "upload.bin"), "user file");

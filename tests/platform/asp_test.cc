@@ -10,6 +10,7 @@
 
 #include "core/text.h"
 #include "platform/asp/asp.h"
+#include "platform/asp/metabase.h"
 #include "platform/asp/site_host.h"
 #include "tests/support/multipart_body.h"
 
@@ -302,6 +303,9 @@ TEST(AppConfig, SaveAndLoadRoundTrip) {
   c.sms_port.speed = 9600;
   serial::parse_framing("7E2", c.sms_port);
   c.sms_centre = "13800100500";
+  c.sms_hourly_limit = 5;
+  c.session_timeout = 30;
+  c.status_refresh = 90;
   c.save(tmp.path / "app.conf");
   asp::AppConfig back = asp::AppConfig::load(tmp.path / "app.conf");
   EXPECT_EQ(back.edition, "law");
@@ -315,6 +319,9 @@ TEST(AppConfig, SaveAndLoadRoundTrip) {
   EXPECT_EQ(back.sms_port.speed, 9600);
   EXPECT_EQ(serial::framing_text(back.sms_port), "7E2");
   EXPECT_EQ(back.sms_centre, "13800100500");
+  EXPECT_EQ(back.sms_hourly_limit, 5);
+  EXPECT_EQ(back.session_timeout, 30);
+  EXPECT_EQ(back.status_refresh, 90);
   EXPECT_EQ(code_of([&] { c.save(tmp.path / "missing" / "app.conf"); }), Errc::io);
 }
 
@@ -323,7 +330,11 @@ TEST(AppConfig, BadValuesAreRejected) {
   for (const char* line :
        {"edition = bank", "variant = pro", "password_cost = fast", "upload_limit = 0",
         "upload_limit = -5", "upload_limit = 5MB", "upload_limit = ", "colour = red", "just words",
-        "sms_speed = 12345", "sms_speed = 4294986496", "sms_framing = 9N1", "sms_framing = 8X1"}) {
+        "sms_speed = 12345", "sms_speed = 4294986496", "sms_framing = 9N1", "sms_framing = 8X1",
+        "sms_hourly_limit = 0", "sms_hourly_limit = many", "session_timeout = 0",
+        "status_refresh = 2",
+        // A working screen left open must not time out between two loads.
+        "session_timeout = 1\nstatus_refresh = 31", "status_refresh = 601"}) {
     { std::ofstream(tmp.path / "app.conf") << line << "\n"; }
     EXPECT_EQ(code_of([&] { asp::AppConfig::load(tmp.path / "app.conf"); }), Errc::config) << line;
   }
@@ -420,12 +431,91 @@ TEST(Metabase, SaveAndLoadRoundTrip) {
   EXPECT_EQ(dirs[1].path, "/srv/law");
   EXPECT_EQ(dirs[1].default_documents, std::vector<std::string>{"index.htm"});
   EXPECT_TRUE(!dirs[1].read && !dirs[1].script && dirs[1].write && !dirs[1].in_process);
+  // Written through the site's lock and a rename: nothing is left beside it.
+  for (const auto& e : fs::directory_iterator(tmp.path)) {
+    std::string name = e.path().filename().string();
+    EXPECT_TRUE(name == "metabase.json" || name == "metabase.json.lock") << name;
+  }
 
   EXPECT_TRUE(asp::load_metabase(tmp.path / "none.json").empty());
   for (const char* bad : {"{not json", R"([{"path": "/x"}])", R"({"vdirs": 3})"}) {
     { std::ofstream(tmp.path / "bad.json") << bad; }
     EXPECT_EQ(code_of([&] { asp::load_metabase(tmp.path / "bad.json"); }), Errc::config) << bad;
   }
+}
+
+// The number of the MetabaseError `f` throws.
+long number_of(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const asp::MetabaseError& e) {
+    return e.number();
+  }
+  ADD_FAILURE() << "no metabase error thrown";
+  return 0;
+}
+
+std::string slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(Metabase, AdministrationObjectsChangeOnlyTheirOwnDirectory) {
+  TempDir tmp;
+  const fs::path file = tmp.path / "metabase.json";
+  // A file of an older form: the site's binding, an entry with an access
+  // object, and a key this code does not know.
+  std::ofstream(file) << R"({"host": "0.0.0.0", "port": 80, "note": "kept", "vdirs": [
+      {"name": "Old", "path": "/srv/old", "access": {"read": true, "script": false},
+       "in_process": false}]})";
+  const std::string_view cls = asp::kVirtualDirClass;
+  asp::MetabaseRoot root(file);
+  asp::MetabaseDir d = root.Create(cls, "tarvo");
+  asp::MetabaseDir rival = root.Create(cls, "TARVO");
+  d.AppCreate(true);
+  d.Put("path", "/srv/tarvo"s);  // property names ignore case
+  d.Put("AccessFlags", 535LL);
+  d.SetInfo();
+  EXPECT_EQ(number_of([&] { rival.SetInfo(); }), asp::kMetabaseExists);
+  EXPECT_EQ(number_of([&] { root.Create(cls, "old").SetInfo(); }), asp::kMetabaseExists);
+
+  asp::MetabaseDir got = root.GetObject(cls, "TARVO");
+  EXPECT_EQ(got.name(), "tarvo");
+  EXPECT_EQ(std::get<std::string>(got.Get("AppRoot")), "/LM/W3SVC/1/Root/tarvo");
+  EXPECT_EQ(std::get<long long>(got.Get("AppIsolated")), 0);
+  EXPECT_EQ(std::get<std::string>(got.Get("Path")), "/srv/tarvo");
+
+  asp::MetabaseContents site = asp::read_metabase(file);
+  EXPECT_EQ(site.binding.host, "0.0.0.0");
+  EXPECT_EQ(site.binding.port, 80);
+  ASSERT_EQ(site.dirs.size(), 2u);
+  EXPECT_TRUE(site.dirs[0].read && !site.dirs[0].script && !site.dirs[0].in_process);
+  EXPECT_EQ(site.dirs[1].path, "/srv/tarvo");
+  EXPECT_TRUE(site.dirs[1].read && site.dirs[1].script && site.dirs[1].in_process);
+  EXPECT_NE(slurp(file).find(R"("note": "kept")"), std::string::npos);
+
+  const struct {
+    const char* what;
+    std::function<void()> step;
+    long number;
+  } refusals[] = {
+      {"unknown property", [&] { got.Put("Colour", "red"s); }, asp::kMetabaseBadProperty},
+      {"text for a number", [&] { got.Put("AccessFlags", "535"s); }, asp::kMetabaseBadProperty},
+      {"number for text", [&] { got.Put("Path", 1LL); }, asp::kMetabaseBadProperty},
+      {"other class", [&] { root.Create("IIsWebServer", "x"); }, asp::kMetabaseBadProperty},
+      {"name with a slash", [&] { root.Create(cls, "a/b"); }, asp::kMetabaseBadProperty},
+      {"no such directory", [&] { root.GetObject(cls, "none"); }, asp::kMetabaseNotFound},
+      {"property not set", [&] { root.GetObject(cls, "old").Get("AppRoot"); },
+       asp::kMetabaseNotFound},
+  };
+  const std::string before = slurp(file);
+  for (const auto& r : refusals) EXPECT_EQ(number_of(r.step), r.number) << r.what;
+  EXPECT_EQ(slurp(file), before);
+
+  // A damaged file is reported and never overwritten.
+  std::ofstream(file, std::ios::trunc) << "{damaged";
+  EXPECT_EQ(number_of([&] { root.Create(cls, "new").SetInfo(); }), asp::kMetabaseUnreachable);
+  EXPECT_EQ(slurp(file), "{damaged");
 }
 
 }  // namespace

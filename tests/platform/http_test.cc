@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "platform/http/http.h"
+#include "tests/support/http_client.h"
 
 namespace desk {
 namespace {
@@ -46,69 +47,7 @@ class TestHandler : public http::Handler {
   std::atomic<bool> slow_entered{false};
 };
 
-// A blocking client with a deadline on every step.
-class Client {
- public:
-  explicit Client(unsigned short port) {
-    run([&](auto done) {
-      stream_.expires_after(5s);
-      stream_.async_connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), port),
-                            [done](beast::error_code ec) { done(ec); });
-    });
-    EXPECT_FALSE(ec_) << ec_.message();
-  }
-
-  void send(const std::string& bytes) {
-    run([&](auto done) {
-      stream_.expires_after(5s);
-      net::async_write(stream_, net::buffer(bytes),
-                       [done](beast::error_code ec, std::size_t) { done(ec); });
-    });
-    ASSERT_FALSE(ec_) << ec_.message();
-  }
-
-  // Reads one response; `head_only` for the answer to HEAD. Status 0 when
-  // the connection ended instead.
-  bhttp::response<bhttp::string_body> read(bool head_only = false) {
-    bhttp::response_parser<bhttp::string_body> parser;
-    parser.body_limit(16 * 1024 * 1024);
-    parser.skip(head_only);
-    run([&](auto done) {
-      stream_.expires_after(5s);
-      bhttp::async_read(stream_, buffer_, parser,
-                        [done](beast::error_code ec, std::size_t) { done(ec); });
-    });
-    if (ec_) return {};
-    return parser.release();
-  }
-
-  // True when the server closed the connection (rather than the deadline passing).
-  bool closed_by_server(std::chrono::seconds within = 5s) {
-    char byte;
-    run([&](auto done) {
-      stream_.expires_after(within);
-      stream_.async_read_some(net::buffer(&byte, 1),
-                              [done](beast::error_code ec, std::size_t) { done(ec); });
-    });
-    return ec_ && ec_ != beast::error::timeout;
-  }
-
-  const beast::error_code& error() const { return ec_; }
-
- private:
-  template <class Start>
-  void run(Start start) {
-    ec_ = {};
-    ioc_.restart();
-    start([this](beast::error_code ec) { ec_ = ec; });
-    ioc_.run();
-  }
-
-  net::io_context ioc_;
-  beast::tcp_stream stream_{ioc_};
-  beast::flat_buffer buffer_;
-  beast::error_code ec_;
-};
+using Client = testing::HttpClient;
 
 http::Options quiet_options() {
   http::Options o;

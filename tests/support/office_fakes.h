@@ -107,6 +107,22 @@ class FakeWindow final : public web::ActiveWindow {
   web::WindowHandle handle = 7;
 };
 
+// A control over fakes, with FTP options and a card reader library, for the
+// transfer and reader members; its drives and work folder in a scratch folder.
+struct DeviceControl {
+  explicit DeviceControl(web::FtpOptions ftp = {}, std::shared_ptr<web::ReaderLibrary> reader = {})
+      : control({pane, word, messages, loop, window, paths, ftp, std::move(reader)}) {}
+  ScratchDir dir;
+  web::PathMap paths{dir / "drives", dir / "work"};
+  FakePane pane;
+  std::shared_ptr<FakeWord> word = std::make_shared<FakeWord>();
+  RecordingMessages messages;
+  FakeClock clock;
+  web::MessageLoop loop{clock};
+  FakeWindow window;
+  web::office control;
+};
+
 // A control over the real word processor and pane, on a fake clock, with
 // its drives and work folder in a scratch folder.
 struct LiveControl {

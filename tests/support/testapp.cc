@@ -14,7 +14,7 @@ namespace desk::testing {
 
 namespace fs = std::filesystem;
 
-TestApp::TestApp(asp::AppConfig config, DateTime now) {
+TestApp::TestApp(asp::AppConfig config, DateTime now, asp::HostOptions host_options) {
   std::random_device rd;
   dir_ = fs::temp_directory_path() / ("desktest-" + std::to_string(rd()) + std::to_string(rd()));
   fs::create_directories(dir_ / "data");
@@ -22,7 +22,7 @@ TestApp::TestApp(asp::AppConfig config, DateTime now) {
   clock_ = std::make_shared<FixedClock>(now);
   registry_ = std::make_unique<asp::Registry>();
   deskhost::register_all(*registry_);
-  host_ = std::make_unique<asp::SiteHost>(*registry_);
+  host_ = std::make_unique<asp::SiteHost>(*registry_, host_options);
   asp::VirtualDir vd;
   vd.name = "tarvo";
   vd.path = dir_;

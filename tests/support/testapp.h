@@ -16,7 +16,8 @@ namespace desk::testing {
 
 class TestApp {
  public:
-  explicit TestApp(asp::AppConfig config = {}, DateTime now = {2006, 12, 3, 15, 30, 45});
+  explicit TestApp(asp::AppConfig config = {}, DateTime now = {2006, 12, 3, 15, 30, 45},
+                   asp::HostOptions host_options = {});
   ~TestApp();
 
   asp::AppEnv& env() { return *env_; }

@@ -82,7 +82,8 @@ TEST_F(Desk, PageFrameHeadScriptAndPanelsInOrder) {
   // The form ends with its once-only token.
   EXPECT_NE(page.find("</table></td><td></td></tr></table><input type='hidden' name='formtoken'"),
             std::string::npos);
-  EXPECT_TRUE(page.ends_with("'></form></body></html>"));
+  EXPECT_TRUE(page.ends_with(
+      "'></form></body></html><script language='javascript' src='guard.js'></script>"));
 }
 
 TEST_F(Desk, WithoutLoginGoesToTheLoginPage) {

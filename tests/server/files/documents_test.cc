@@ -95,6 +95,31 @@ TEST(TempleSet, LeavesExactlyOneDefaultAndRollsBackAnUnknownId) {
   EXPECT_EQ(defaults(), "7");
 }
 
+// A body upload waits for its form: uploading again before the form is
+// saved replaces the body of the same row, and what no form completes within
+// a day is removed by a later upload.
+TEST(SaveDoc, UploadsWaitForTheirFormAndOrphansGo) {
+  DocFixture f;
+  for (const char* page : {"savedoc.asp", "swpso.asp"}) {
+    f.zhang.post_raw(page, "ONE");
+    f.zhang.post_raw(page, "TWO");
+  }
+  EXPECT_EQ(f.count("fawen"), "1");
+  EXPECT_EQ(f.count("shouwen"), "1");
+  EXPECT_EQ(f.app.db().scalar("SELECT filedata FROM fawen"), "TWO");
+  // li's upload is li's own row.
+  f.li.post_raw("savedoc.asp", "LI");
+  EXPECT_EQ(f.count("fawen"), "2");
+
+  // A day and a second later, zhao's upload sweeps away the abandoned rows;
+  // a drafted document stays whatever its age.
+  f.app.db().exec("UPDATE fawen SET writeid = 'li' WHERE id = (SELECT MAX(id) FROM fawen)");
+  f.app.clock().set(DateTime{2006, 12, 4, 15, 30, 46});
+  f.zhao.post_raw("savedoc.asp", "NEW");
+  EXPECT_EQ(f.app.db().scalar("SELECT group_concat(filedata) FROM fawen ORDER BY id"), "LI,NEW");
+  EXPECT_EQ(f.count("shouwen"), "0");
+}
+
 TEST(SaveDoc, EmptyBodyStoresNothingAndAFullBodyIsStoredExactly) {
   DocFixture f;
   f.set(f.zhang, "fawenid", "5");

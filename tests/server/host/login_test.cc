@@ -4,6 +4,7 @@
 #include "core/password.h"
 #include "platform/asp/asp.h"
 #include "server/host/login.h"
+#include "server/host/schema.h"
 #include "tests/support/testapp.h"
 
 namespace desk {
@@ -182,6 +183,23 @@ TEST(Login, AllThreeVariantsLogIn) {
   }
 }
 
+// Databases made before the status bar took the sound's path as it is: the
+// path gains its leading "/", and existing accounts stay enabled.
+TEST(Login, OlderDatabasesAreMigratedForSoundAndDisabledAccounts) {
+  TestApp app;
+  auto old = db::open_sqlite((app.dir() / "data" / "old.db").string(),
+                             {.busy_timeout_ms = 5000, .create = true});
+  ASSERT_EQ(host::migrate(*old, 2), 2);
+  old->exec(
+      "INSERT INTO sysconfig (type, soundpath) VALUES (1, 'sound/remind.wav'), (2, ''), "
+      "(3, '/x.wav')");
+  old->exec("INSERT INTO userlist (uid, name, passwd) VALUES ('zhang', '张伟', 'pw')");
+  EXPECT_EQ(host::migrate(*old), host::latest_schema_version());
+  EXPECT_EQ(old->scalar("SELECT group_concat(soundpath, ',') FROM sysconfig ORDER BY type"),
+            "/sound/remind.wav,,/x.wav");
+  EXPECT_EQ(old->scalar("SELECT disabled FROM userdep WHERE uid = 'zhang'"), "0");
+}
+
 TEST(Logout, JournalsAbandonsAndRedirects) {
   TestApp app;
   app.registry().add_page(
@@ -201,9 +219,9 @@ TEST(Logout, JournalsAbandonsAndRedirects) {
   EXPECT_EQ(log.rows[1].text("uid"), "a");
   EXPECT_EQ(log.rows[1].text("name"), "甲");
   EXPECT_EQ(log.rows[1].text("type"), "1");
-  // The old cookie no longer opens pages.
+  // The old cookie no longer opens pages: it names no live session.
   b.set_session_token(token);
-  EXPECT_EQ(header(b.get("private.asp"), "Location"), "/tarvo/default.htm");
+  EXPECT_EQ(header(b.get("private.asp"), "Location"), "/tarvo/default.htm?e=4");
 }
 
 // Only a logged-in session's logout is journalled: anonymous calls (however
@@ -274,6 +292,36 @@ TEST(Helpme, WritesOnePlainLine) {
   auto simp = ctx2.server().CreateObject<host::LoginSimp>("deskserver.loginsimp");
   simp->helpme();
   EXPECT_GT(resp2.body().size(), resp.body().size());
+}
+
+// Password guessing: five wrong passwords within fifteen minutes lock the
+// account for fifteen minutes (even for the right password), counted apart
+// from the login journal; an administrator can lift the lock; an address
+// with many failures waits too.
+TEST(Login, WrongPasswordsLockTheAccountForAWhile) {
+  TestApp app;
+  app.add_user("a", "A", "pw");
+  app.add_user("b", "B", "pw");
+  Browser b(app);
+  for (int i = 0; i < 5; ++i) EXPECT_FALSE(b.login("a", "wrong"));
+  auto locked = b.post("login.asp", {{"username", "a"}, {"password", "pw"}});
+  EXPECT_EQ(header(locked, "Location"), "default.htm?e=3");
+  EXPECT_EQ(app.db().scalar("SELECT COUNT(*) FROM loginlog"), "0");
+  EXPECT_EQ(app.db().scalar("SELECT COUNT(*) FROM loginfail WHERE uid = 'a'"), "5");
+  EXPECT_TRUE(b.login("b", "pw"));  // other accounts are not locked
+
+  app.clock().set(DateTime{2006, 12, 3, 15, 45, 46});  // fifteen minutes later
+  Browser again(app);
+  EXPECT_TRUE(again.login("a", "pw"));
+  EXPECT_EQ(app.db().scalar("SELECT COUNT(*) FROM loginfail WHERE uid = 'a'"), "0");
+
+  // Thirty failures from one address, over many login ids, block it.
+  Browser guesser(app);
+  guesser.remote_addr = "10.9.9.9";
+  for (int i = 0; i < 30; ++i) guesser.login("user" + std::to_string(i), "x");
+  auto blocked = guesser.post("login.asp", {{"username", "b"}, {"password", "pw"}});
+  EXPECT_EQ(header(blocked, "Location"), "default.htm?e=3");
+  EXPECT_TRUE(b.login("b", "pw"));  // from another address
 }
 
 }  // namespace

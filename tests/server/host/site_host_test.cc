@@ -45,15 +45,14 @@ TEST(SiteHost, NothingOutsideThePublicFolderIsServed) {
   app.write_file("ok.htm", "ok");
   app.write_file(".hidden", "x");
   std::filesystem::create_directories(app.dir().parent_path() / "outside-desktest");
-  {
-    std::ofstream(app.dir().parent_path() / "outside-desktest" / "secret.txt") << "secret";
-  }
+  { std::ofstream(app.dir().parent_path() / "outside-desktest" / "secret.txt") << "secret"; }
   std::filesystem::create_symlink(app.dir().parent_path() / "outside-desktest", app.dir() / "link");
   for (const char* target :
        {"/tarvo/../tarvo/ok.htm", "/tarvo/%2e%2e/outside-desktest/secret.txt",
-        "/tarvo/..%2foutside-desktest%2fsecret.txt", "/tarvo/data/office.db", "/tarvo/DATA/office.db",
-        "/tarvo/app.conf", "/tarvo/.hidden", "/tarvo/link/secret.txt", "/tarvo/..\\app.conf",
-        "/tarvo/%5c..%5capp.conf", "/other/ok.htm", "/tarvo/missing.htm", "/tarvo/nothing.asp"}) {
+        "/tarvo/..%2foutside-desktest%2fsecret.txt", "/tarvo/data/office.db",
+        "/tarvo/DATA/office.db", "/tarvo/app.conf", "/tarvo/.hidden", "/tarvo/link/secret.txt",
+        "/tarvo/..\\app.conf", "/tarvo/%5c..%5capp.conf", "/other/ok.htm", "/tarvo/missing.htm",
+        "/tarvo/nothing.asp"}) {
     auto r = app.send(app.make("GET", target));
     EXPECT_TRUE(r.status == 400 || r.status == 404) << target << " -> " << r.status;
     EXPECT_EQ(r.body.find("secret"), std::string::npos) << target;
@@ -65,9 +64,9 @@ TEST(SiteHost, NothingOutsideThePublicFolderIsServed) {
 
 TEST(SiteHost, MethodsAndForeignOrigins) {
   TestApp app;
-  app.registry().add_page({"echo.asp", [](asp::ScriptingContext& c) {
-                             c.response().Write(c.request()("a"));
-                           }, asp::Access::open});
+  app.registry().add_page({"echo.asp",
+                           [](asp::ScriptingContext& c) { c.response().Write(c.request()("a")); },
+                           asp::Access::open});
   EXPECT_EQ(app.send(app.make("PUT", "/tarvo/echo.asp")).status, 405);
   auto foreign = app.make("POST", "/tarvo/echo.asp", "a=1", "application/x-www-form-urlencoded");
   foreign.headers.emplace_back("Origin", "http://evil.example");
@@ -81,19 +80,45 @@ TEST(SiteHost, MethodsAndForeignOrigins) {
 
 TEST(SiteHost, PagesNeedALoginUnlessOpen) {
   TestApp app;
-  app.registry().add_page({"private.asp", [](asp::ScriptingContext& c) { c.response().Write("p"); }});
+  app.registry().add_page(
+      {"private.asp", [](asp::ScriptingContext& c) { c.response().Write("p"); }});
   auto r = app.send(app.make("GET", "/tarvo/private.asp"));
   EXPECT_EQ(r.status, 302);
   EXPECT_EQ(header(r, "Location"), "/tarvo/default.htm");
   EXPECT_EQ(app.send(app.make("GET", "/tarvo/error.asp")).status, 200);
 }
 
+// A cookie of a session that ran out (or of a restarted server) leads to the
+// login page with the timeout message; no cookie or a live session not
+// logged in, to the plain login page.
+TEST(SiteHost, ARequestOfAnExpiredSessionGetsTheTimeoutMessage) {
+  TestApp app;
+  app.add_user("zhang", "张伟", "pw");
+  testing::Browser b(app);
+  ASSERT_TRUE(b.login("zhang", "pw"));
+  app.env().sessions.remove(b.session_token());
+  for (const char* method : {"POST", "GET"}) {
+    auto m =
+        app.make(method, "/tarvo/right.asp", "flag=timestart", "application/x-www-form-urlencoded");
+    m.headers.emplace_back("Cookie", std::string(asp::kSessionCookie) + "=" + b.session_token());
+    auto r = app.send(m);
+    EXPECT_EQ(r.status, 302) << method;
+    EXPECT_EQ(header(r, "Location"), "/tarvo/default.htm?e=4") << method;
+  }
+  EXPECT_EQ(app.db().scalar("SELECT COUNT(*) FROM worktime"), "0");
+  testing::Browser fresh(app);
+  fresh.set_session("x", "1");
+  EXPECT_EQ(header(fresh.get("right.asp"), "Location"), "/tarvo/default.htm");
+}
+
 TEST(SiteHost, ChineseTextArrivesIntactBothWays) {
   TestApp app;
-  app.registry().add_page({"echo.asp", [](asp::ScriptingContext& c) {
+  app.registry().add_page({"echo.asp",
+                           [](asp::ScriptingContext& c) {
                              c.response().Write("[" + c.request().Form("t") + "|" +
                                                 c.request().QueryString("q") + "]");
-                           }, asp::Access::open});
+                           },
+                           asp::Access::open});
   // GB2312 form encoding of 公文, a character outside GB2312 sent as a
   // numeric reference, and a query in GB2312.
   std::string body = "t=" + text::url_encode(text::to_gb18030("公文")) + "%26%23131072%3B";
@@ -116,19 +141,22 @@ TEST(SiteHost, UploadPagesTakeTheSessionCeilingOthersTheFormLimit) {
   head.headers.emplace_back("Cookie", std::string(asp::kSessionCookie) + "=" + b.session_token());
   EXPECT_EQ(app.host().body_limit(head), 1234u);
   head.target = "/tarvo/form.asp";
-  EXPECT_EQ(app.host().body_limit(head), app.host().form_limit);
-  // Without a session the application's default ceiling applies.
-  EXPECT_EQ(app.host().body_limit(app.make("POST", "/tarvo/up.asp")), 5000000u);
+  EXPECT_EQ(app.host().body_limit(head), app.host().options().form_limit);
+  // Without a logged-in session no page takes more than a small form.
+  EXPECT_EQ(app.host().body_limit(app.make("POST", "/tarvo/up.asp")),
+            app.host().options().anonymous_limit);
 }
 
 TEST(SiteHost, AFailingPageRollsBackAndShowsAnErrorPage) {
   TestApp app;
-  app.registry().add_page({"fail.asp", [](asp::ScriptingContext& c) {
+  app.registry().add_page({"fail.asp",
+                           [](asp::ScriptingContext& c) {
                              db::Transaction tx(c.conn());
                              c.conn().exec("INSERT INTO depart (depno, depname) VALUES (9, 'x')");
                              c.response().Write("half");
                              throw Error(Errc::conflict, "already done");
-                           }, asp::Access::open});
+                           },
+                           asp::Access::open});
   auto r = app.send(app.make("GET", "/tarvo/fail.asp"));
   EXPECT_EQ(r.status, 409);
   EXPECT_EQ(r.body.find("half"), std::string::npos);

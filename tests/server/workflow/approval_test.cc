@@ -463,5 +463,103 @@ TEST(SendBack, OnlyIntoAnOpinionColumnOfTheItemsDocument) {
   EXPECT_EQ(r.fawen("title"), title);
 }
 
+// Every routing step refuses a handler who is not a user: nothing is
+// written and the message names the login id, instead of an item for nobody
+// and "公文已发送".
+TEST(Routing, UnknownHandlersAreRefusedAndNothingIsWritten) {
+  struct Case {
+    std::string page, typed;
+    Fields fields;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"hegao.asp", "核稿", {{"name_hg", "x"}, {"hiddenselect", "ghost"}, {"typed", "2"}}},
+           {"shenhe.asp", "审核", {{"name_sh", "x"}, {"hiddenselect", "ghost"}, {"typed", "4"}}},
+           {"sendhuiqian.asp", "审核", {{"hiddenselect", "a;ghost;"}, {"qianfa", "x"}}},
+           {"sendhuiqian.asp", "审核", {{"hiddenselect", "a;"}, {"qianfa", "ghost"}}},
+           {"qianfa.asp", "签发", {{"name_qf", "x"}, {"hiddenselect", "ghost"}}},
+           {"fenfa.asp", "公文归档", {{"hiddenselect", "a;ghost;b;"}}},
+       }) {
+    Road r;
+    const std::string url = c.page == "sendhuiqian.asp" ? "shenhe.asp" : c.page;
+    std::int64_t nwid = r.item("li", url, c.typed);
+    const std::string before = r.snapshot();
+    auto res = r.post("li", c.page, nwid, c.fields);
+    EXPECT_EQ(res.status, 400) << c.page;
+    EXPECT_NE(text_of(res).find("ghost"), std::string::npos) << c.page;
+    EXPECT_EQ(text_of(res).find("公文已发送"), std::string::npos) << c.page;
+    EXPECT_EQ(r.snapshot(), before) << c.page;
+  }
+}
+
+// Countersign needs its chain of countersigners and a sign-off user: it is
+// not offered, nor taken, as a plain next step.
+TEST(Routing, CountersignIsNotAPlainNextStep) {
+  for (const auto& [page, field] : std::vector<std::pair<std::string, std::string>>{
+           {"hegao.asp", "name_hg"}, {"shenhe.asp", "name_sh"}}) {
+    Road r;
+    std::int64_t nwid = r.item("li", page, "x");
+    const std::string link =
+        page + "?flowid=" + std::to_string(r.doc) + "&nwid=" + std::to_string(nwid);
+    EXPECT_EQ(text_of(r.as("li").get(link)).find("<option value='3'"), std::string::npos) << page;
+    const std::string before = r.snapshot();
+    auto res = r.post("li", page, nwid, {{field, "x"}, {"hiddenselect", "a"}, {"typed", "3"}});
+    EXPECT_EQ(res.status, 400) << page;
+    EXPECT_NE(text_of(res).find("审核后送多人会签"), std::string::npos) << page;
+    EXPECT_EQ(r.snapshot(), before) << page;
+  }
+}
+
+// A send-back needs a reason, and the document's history shows it.
+TEST(SendBack, NeedsAReasonAndShowsInTheHistory) {
+  Road r;
+  std::int64_t nwid = r.item("wang", "shenhe.asp", "审核");
+  const std::string before = r.snapshot();
+  for (const char* reason : {"", "  "}) {
+    auto res = r.post("wang", "sendback.asp", nwid, {{"backtype", "name_sh"}, {"reason", reason}});
+    EXPECT_EQ(res.status, 400);
+    EXPECT_NE(text_of(res).find("请填写退回的理由"), std::string::npos);
+  }
+  EXPECT_EQ(r.snapshot(), before);
+  // The form names its document: no page needs to have set the session.
+  ASSERT_EQ(r.post("wang", "sendback.asp", nwid, {{"backtype", "name_sh"}, {"reason", "请改标题"}})
+                .status,
+            200);
+  auto row = r.app.db().query("SELECT * FROM sendback");
+  ASSERT_EQ(row.size(), 1u);
+  EXPECT_EQ(row.front().text("handleid"), "wang");
+  EXPECT_EQ(row.front().text("toid"), "zhang");
+  EXPECT_EQ(row.front().text("step"), "shenhe.asp");
+  EXPECT_EQ(row.front().text("reason"), "请改标题");
+  EXPECT_EQ(r.scalar("SELECT COUNT(*) FROM workflow"), "0");  // the road's own rows as they were
+  r.app.db().exec("UPDATE fawen SET writetime = '2006-12-01 09:00:00'");  // a drafted document
+  std::string history =
+      text_of(r.as("zhang").get("flowdetail.asp?type=fawen&id=" + std::to_string(r.doc)));
+  EXPECT_NE(history.find("退回拟稿人"), std::string::npos);
+  EXPECT_NE(history.find("请改标题"), std::string::npos);
+}
+
+// Two step pages open in two tabs: each body link fetches its own document,
+// whatever the session names last; the access rule still applies.
+TEST(Routing, BodyLinksNameTheirDocument) {
+  Road r;
+  std::int64_t other = r.app.db().insert(
+      "INSERT INTO fawen (filedata, filetype, title, writeid, writename) "
+      "VALUES (?, 'doc', '另一件', 'zhang', '张三')",
+      {db::Blob{"OTHER"}});
+  std::int64_t first = r.item("li", "hegao.asp", "核稿");
+  std::int64_t second = r.item("li", "hegao.asp", "核稿", "", other);
+  auto open = [&](std::int64_t doc, std::int64_t nwid) {
+    return text_of(r.as("li").get("hegao.asp?flowid=" + std::to_string(doc) +
+                                  "&nwid=" + std::to_string(nwid)));
+  };
+  std::string tab1 = open(r.doc, first);
+  open(other, second);  // the session now names the other document
+  const std::string link = "loadhg.asp?flowid=" + std::to_string(r.doc);
+  EXPECT_NE(tab1.find(link), std::string::npos);
+  EXPECT_EQ(r.as("li").get(link).body, "BODY");
+  EXPECT_EQ(r.as("li").get("loadhg.asp?flowid=" + std::to_string(other)).body, "OTHER");
+  EXPECT_EQ(r.as("y").get(link).status, 403);
+}
+
 }  // namespace
 }  // namespace desk

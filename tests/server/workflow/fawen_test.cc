@@ -252,6 +252,26 @@ TEST(Drafting, AttachmentNameAndTypeReplacedOnlyWhenSent) {
   EXPECT_EQ(item.text("url"), "hegao.asp");
 }
 
+// The drafting form sent twice (a double click, a replayed post) writes
+// one document and one item; a handler who is not a user is refused.
+TEST(Drafting, SentTwiceWritesOnceAndUnknownHandlersAreRefused) {
+  Drafting d;
+  d.uploaded();
+  Fields ghost = Drafting::form("2", "ghost");
+  auto refused = d.zhang.post("fawen.asp", ghost);
+  EXPECT_EQ(refused.status, 400);
+  EXPECT_NE(text_of(refused).find("ghost"), std::string::npos);
+  EXPECT_EQ(count(d.app, "newwork"), "0");
+  EXPECT_EQ(count(d.app, "workflow"), "0");
+
+  Fields form = Drafting::form();
+  form.emplace_back("formtoken", d.zhang.form_token());
+  EXPECT_EQ(d.zhang.post("fawen.asp", form).status, 200);
+  EXPECT_EQ(d.zhang.post("fawen.asp", form).status, 409);
+  EXPECT_EQ(count(d.app, "newwork"), "1");
+  EXPECT_EQ(count(d.app, "workflow"), "1");
+}
+
 TEST(Drafting, RefusalsWriteNothing) {
   Drafting d;
   auto untouched = [&d](std::int64_t id) {
