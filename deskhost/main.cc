@@ -17,8 +17,8 @@
 // APPDIR/data/tls/ (cert.pem, key.pem) for localhost, 127.0.0.1 and each NAME.
 //   deskhost modem NUMBER TEXT [--app APPDIR] [--device DEV] [--speed BAUD]
 //                  [--framing 8N1] [--centre NUMBER]
-#include <nlohmann/json.hpp>
 #include <sys/resource.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <atomic>
@@ -37,8 +37,8 @@
 #include "deskhost/appdir.h"
 #include "deskhost/modem.h"
 #include "deskhost/register_all.h"
-#include "deskhost/tls_cert.h"
 #include "deskhost/sites.h"
+#include "deskhost/tls_cert.h"
 #include "platform/asp/site_host.h"
 #include "platform/http/http.h"
 #include "server/host/edition.h"

@@ -11,7 +11,7 @@
 namespace desk::web {
 
 struct CallOutcome {
-  std::optional<bool> result;  // the member's result; none for a member without one
+  std::optional<bool> result;       // the member's result; none for a member without one
   std::optional<std::string> text;  // the result of a member that answers text
   // By-reference arguments the member may change: (name, index into args).
   std::vector<std::pair<std::string, std::size_t>> changed;

@@ -12,9 +12,9 @@
 #include <utility>
 #include <vector>
 
-#include "web/http_client.h"
 #include "web/cardreader.h"
 #include "web/ftp.h"
+#include "web/http_client.h"
 #include "web/paths.h"
 #include "web/platform.h"
 #include "web/word.h"

@@ -40,17 +40,18 @@
 namespace {
 
 int usage() {
-  std::cerr << "usage: officectl run SCRIPT [--drives DIR] [--work DIR] [--cookie TEXT]\n"
-               "                      [--reader FILE] [--ftp-passive] [--ftp-timeout SECONDS]\n"
-               "                      [--ftp-idle-timeout SECONDS] [--ftp-gb18030-names]\n"
-               "  runs the control calls of SCRIPT (\"-\" for standard input), one a line;\n"
-               "  --reader FILE is the card reader library (e.g. build/lib/libdeskcardsim.so)\n"
-               "       officectl serve [--origin URL] [--port N] [--drives DIR] [--work DIR]\n"
-               "                       [--state DIR] [--editor CMD|none] [--timeout SECONDS]\n"
-               "                       [--ca FILE] [--reader FILE] [--ftp-passive] [--test-ops] [--log]\n"
-               "  the document helper for the pages of the office suite at URL\n"
-               "       officectl code [--state DIR]\n"
-               "  shows the current pairing code\n";
+  std::cerr
+      << "usage: officectl run SCRIPT [--drives DIR] [--work DIR] [--cookie TEXT]\n"
+         "                      [--reader FILE] [--ftp-passive] [--ftp-timeout SECONDS]\n"
+         "                      [--ftp-idle-timeout SECONDS] [--ftp-gb18030-names]\n"
+         "  runs the control calls of SCRIPT (\"-\" for standard input), one a line;\n"
+         "  --reader FILE is the card reader library (e.g. build/lib/libdeskcardsim.so)\n"
+         "       officectl serve [--origin URL] [--port N] [--drives DIR] [--work DIR]\n"
+         "                       [--state DIR] [--editor CMD|none] [--timeout SECONDS]\n"
+         "                       [--ca FILE] [--reader FILE] [--ftp-passive] [--test-ops] [--log]\n"
+         "  the document helper for the pages of the office suite at URL\n"
+         "       officectl code [--state DIR]\n"
+         "  shows the current pairing code\n";
   return 2;
 }
 
