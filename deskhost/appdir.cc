@@ -7,8 +7,8 @@
 #include "core/password.h"
 #include "core/text.h"
 #include "platform/db/db.h"
-#include "server/host/edition.h"
 #include "server/files/storage.h"
+#include "server/host/edition.h"
 #include "server/host/schema.h"
 
 namespace desk::deskhost {

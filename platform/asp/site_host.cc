@@ -238,8 +238,7 @@ http::Reply SiteHost::serve_page(App& app, const PageSpec& page, const std::stri
 
   if (page.access == Access::login && session.get("login") != "yes") {
     // A cookie that names no live session: the session ran out.
-    bool expired =
-        session.token().empty() && !session_token_of(m.header("Cookie")).empty();
+    bool expired = session.token().empty() && !session_token_of(m.header("Cookie")).empty();
     response.Redirect("/" + app.dir.name + (expired ? "/default.htm?e=4" : "/default.htm"));
   } else {
     try {

@@ -11,7 +11,8 @@ namespace desk::db {
 
 std::string Value::text() const {
   switch (v_.index()) {
-    case 1: return std::to_string(std::get<std::int64_t>(v_));
+    case 1:
+      return std::to_string(std::get<std::int64_t>(v_));
     case 2: {
       // Whole numbers without a fraction; others with 15 significant digits,
       // so that small and large values are not rounded to nothing.
@@ -22,30 +23,40 @@ std::string Value::text() const {
       std::snprintf(buf, sizeof buf, "%.15g", d);
       return buf;
     }
-    case 3: return std::get<std::string>(v_);
-    case 4: return std::get<Blob>(v_).bytes;
-    default: return "";
+    case 3:
+      return std::get<std::string>(v_);
+    case 4:
+      return std::get<Blob>(v_).bytes;
+    default:
+      return "";
   }
 }
 
 std::int64_t Value::integer() const {
   switch (v_.index()) {
-    case 1: return std::get<std::int64_t>(v_);
-    case 2: return static_cast<std::int64_t>(std::get<double>(v_));
+    case 1:
+      return std::get<std::int64_t>(v_);
+    case 2:
+      return static_cast<std::int64_t>(std::get<double>(v_));
     case 3: {
       long long v = 0;
       return text::parse_int(std::get<std::string>(v_), v) ? v : 0;
     }
-    default: return 0;
+    default:
+      return 0;
   }
 }
 
 double Value::real() const {
   switch (v_.index()) {
-    case 1: return static_cast<double>(std::get<std::int64_t>(v_));
-    case 2: return std::get<double>(v_);
-    case 3: return std::strtod(std::get<std::string>(v_).c_str(), nullptr);
-    default: return 0;
+    case 1:
+      return static_cast<double>(std::get<std::int64_t>(v_));
+    case 2:
+      return std::get<double>(v_);
+    case 3:
+      return std::strtod(std::get<std::string>(v_).c_str(), nullptr);
+    default:
+      return 0;
   }
 }
 

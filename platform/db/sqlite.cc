@@ -5,11 +5,11 @@
 
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <mutex>
-#include <map>
-#include <thread>
 #include <string>
+#include <thread>
 
 #include "core/error.h"
 #include "platform/db/db.h"
@@ -34,11 +34,11 @@ class SqliteConnection : public Connection {
     sqlite3_extended_result_codes(db_, 1);
     try {
       if (path != ":memory:") {
-      script("PRAGMA journal_mode=WAL;");
-      std::error_code ec;
-      auto canonical = std::filesystem::weakly_canonical(path, ec);
-      writer_ = writer_mutex_for(ec ? path : canonical.string());
-    }
+        script("PRAGMA journal_mode=WAL;");
+        std::error_code ec;
+        auto canonical = std::filesystem::weakly_canonical(path, ec);
+        writer_ = writer_mutex_for(ec ? path : canonical.string());
+      }
       script("PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON;");
     } catch (...) {  // e.g. a file that is not a database
       sqlite3_close(db_);
@@ -159,9 +159,15 @@ class SqliteConnection : public Connection {
     int rc = SQLITE_OK;
     const auto& s = v.storage();
     switch (s.index()) {
-      case 0: rc = sqlite3_bind_null(st, i); break;
-      case 1: rc = sqlite3_bind_int64(st, i, std::get<std::int64_t>(s)); break;
-      case 2: rc = sqlite3_bind_double(st, i, std::get<double>(s)); break;
+      case 0:
+        rc = sqlite3_bind_null(st, i);
+        break;
+      case 1:
+        rc = sqlite3_bind_int64(st, i, std::get<std::int64_t>(s));
+        break;
+      case 2:
+        rc = sqlite3_bind_double(st, i, std::get<double>(s));
+        break;
       case 3: {
         const auto& t = std::get<std::string>(s);
         rc = sqlite3_bind_text64(st, i, t.data(), t.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
@@ -178,23 +184,28 @@ class SqliteConnection : public Connection {
 
   static Value column(sqlite3_stmt* st, int i) {
     switch (sqlite3_column_type(st, i)) {
-      case SQLITE_INTEGER: return Value(static_cast<long long>(sqlite3_column_int64(st, i)));
-      case SQLITE_FLOAT: return Value(sqlite3_column_double(st, i));
+      case SQLITE_INTEGER:
+        return Value(static_cast<long long>(sqlite3_column_int64(st, i)));
+      case SQLITE_FLOAT:
+        return Value(sqlite3_column_double(st, i));
       case SQLITE_TEXT: {
         const char* t = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
         return Value(std::string(t, static_cast<size_t>(sqlite3_column_bytes(st, i))));
       }
       case SQLITE_BLOB: {
         const char* b = static_cast<const char*>(sqlite3_column_blob(st, i));
-        return Value(Blob{std::string(b ? b : "", static_cast<size_t>(sqlite3_column_bytes(st, i)))});
+        return Value(
+            Blob{std::string(b ? b : "", static_cast<size_t>(sqlite3_column_bytes(st, i)))});
       }
-      default: return Value();
+      default:
+        return Value();
     }
   }
 
   [[noreturn]] void fail(int rc, std::string_view sql) {
     int primary = rc & 0xFF;
-    Errc code = (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) ? Errc::conflict : Errc::database;
+    Errc code =
+        (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) ? Errc::conflict : Errc::database;
     throw Error(code, std::string(sqlite3_errmsg(db_)) + " in: " + std::string(sql.substr(0, 200)));
   }
 

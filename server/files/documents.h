@@ -45,7 +45,6 @@ bool may_read_shouwen(db::Connection& conn, std::int64_t shouwen_id, const asp::
 // value. An empty result falls back to `fallback` (plain ASCII).
 std::string attachment_disposition(std::string_view name, std::string_view fallback);
 
-
 // The document a download serves: the one its link names ("?flowid="),
 // else the one Session `key` names. Either way the access rule decides.
 std::optional<std::int64_t> linked_document(asp::ScriptingContext& ctx, std::string_view key);

@@ -45,8 +45,7 @@ const std::vector<Placeholder>& placeholder_pages() {
   // hosting page: the registry refuses a name registered twice, so a
   // forgotten entry stops the host at start-up.
   static const std::vector<Placeholder> pages = {
-      {"bbs.asp"},      {"dailyinf.asp"}, {"meetinglist.asp"},
-      {"shenqing.asp"}, {"applygz.asp"},
+      {"bbs.asp"}, {"dailyinf.asp"}, {"meetinglist.asp"}, {"shenqing.asp"}, {"applygz.asp"},
   };
   return pages;
 }

@@ -506,7 +506,7 @@ struct Migration {
 
 const std::vector<Migration>& migrations() {
   static const std::vector<Migration> list = {{1, kVersion1}, {2, kVersion2}, {3, kVersion3},
-                                                {4, kVersion4}, {5, kVersion5}, {6, kVersion6}};
+                                              {4, kVersion4}, {5, kVersion5}, {6, kVersion6}};
   return list;
 }
 

@@ -4,12 +4,12 @@
 
 #include <atomic>
 #include <chrono>
-#include <thread>
-#include <vector>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <random>
+#include <thread>
+#include <vector>
 
 #include "core/error.h"
 #include "platform/db/db.h"

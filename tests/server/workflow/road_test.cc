@@ -19,7 +19,8 @@ using Fields = std::vector<std::pair<std::string, std::string>>;
 class Road : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* names[][2] = {{"u1", "王一"}, {"u2", "李二"}, {"u3", "张三"}, {"u4", "赵四"}, {"u5", "钱五"}};
+    const char* names[][2] = {
+        {"u1", "王一"}, {"u2", "李二"}, {"u3", "张三"}, {"u4", "赵四"}, {"u5", "钱五"}};
     for (auto& [uid, name] : names) {
       app.add_user(uid, name, "pw", "1", "1", "办公室");
       users.emplace(uid, std::make_unique<Browser>(app));
@@ -68,12 +69,22 @@ TEST_F(Road, OneDocumentFromDraftToBothRegistrations) {
   std::string body(3000, '\0');
   for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 7);
   ASSERT_EQ(as("u1").post_raw("savedoc.asp", body).status, 200);
-  auto drafted = as("u1").post(
-      "fawen.asp", {{"wenhao", "办〔2006〕12号"}, {"miji", "普通"}, {"huanji", "紧急"}, {"dingmiyj", ""},
-                    {"baomiqx", "一年"}, {"mainsend", "各部门"}, {"tosend", "档案室"},
-                    {"title", "关于年终总结的通知"}, {"keyword", "总结"}, {"copy", "5"},
-                    {"documentname", "通知.doc"}, {"fujian", ""}, {"fujiantype", ""},
-                    {"hiddenselect", "u2"}, {"typed", "1"}, {"temple", ""}});
+  auto drafted = as("u1").post("fawen.asp", {{"wenhao", "办〔2006〕12号"},
+                                             {"miji", "普通"},
+                                             {"huanji", "紧急"},
+                                             {"dingmiyj", ""},
+                                             {"baomiqx", "一年"},
+                                             {"mainsend", "各部门"},
+                                             {"tosend", "档案室"},
+                                             {"title", "关于年终总结的通知"},
+                                             {"keyword", "总结"},
+                                             {"copy", "5"},
+                                             {"documentname", "通知.doc"},
+                                             {"fujian", ""},
+                                             {"fujiantype", ""},
+                                             {"hiddenselect", "u2"},
+                                             {"typed", "1"},
+                                             {"temple", ""}});
   ASSERT_LT(drafted.status, 400) << testing::text_of(drafted);
   std::string doc = app.db().scalar("SELECT id FROM fawen");
   ASSERT_FALSE(doc.empty());
@@ -84,7 +95,8 @@ TEST_F(Road, OneDocumentFromDraftToBothRegistrations) {
   EXPECT_EQ(open_item("u3").text("url"), "shenhe.asp");
 
   // Review starting a countersign chain u4, u5 that ends with sign-off by u3.
-  act("u3", "sendhuiqian.asp", {{"name_sh", "请会签"}, {"hiddenselect", "u4;u5;"}, {"qianfa", "u3"}});
+  act("u3", "sendhuiqian.asp",
+      {{"name_sh", "请会签"}, {"hiddenselect", "u4;u5;"}, {"qianfa", "u3"}});
   db::Row first = open_item("u4");
   EXPECT_EQ(first.text("url"), "huiqian.asp");
   EXPECT_EQ(first.text("userlist"), "u5;u3;");
@@ -107,11 +119,20 @@ TEST_F(Road, OneDocumentFromDraftToBothRegistrations) {
   // While distribution items are open, only they remain of the document.
   EXPECT_EQ(app.db().scalar("SELECT COUNT(*) FROM newwork WHERE status = 0"), "2");
 
-  Fields reg = {{"flag", "2"},      {"swid", "收2006-1"}, {"wenhao", "办〔2006〕12号"},
-                {"miji", "普通"},   {"huanji", "紧急"},   {"title", "关于年终总结的通知"},
-                {"keyword", "总结"}, {"documentname", "通知.doc"}, {"arrivetime", "2006-12-3"},
-                {"worktime", "2006-12-3"}, {"fromdep", "办公室"}, {"copy", "1"},
-                {"name_nb", "请阅"}, {"workpeople", ""}};
+  Fields reg = {{"flag", "2"},
+                {"swid", "收2006-1"},
+                {"wenhao", "办〔2006〕12号"},
+                {"miji", "普通"},
+                {"huanji", "紧急"},
+                {"title", "关于年终总结的通知"},
+                {"keyword", "总结"},
+                {"documentname", "通知.doc"},
+                {"arrivetime", "2006-12-3"},
+                {"worktime", "2006-12-3"},
+                {"fromdep", "办公室"},
+                {"copy", "1"},
+                {"name_nb", "请阅"},
+                {"workpeople", ""}};
   Fields reg4 = reg, reg5 = reg;
   reg4.emplace_back("hiddenselect", "u2;");
   reg5.emplace_back("hiddenselect", "u3;u2;");
@@ -156,10 +177,10 @@ TEST_F(Road, OneDocumentFromDraftToBothRegistrations) {
   EXPECT_EQ(sw.rows[0].text("keyword"), " 总结");
   EXPECT_EQ(sw.rows[1].text("writeid"), "u5");
   EXPECT_EQ(sw.rows[1].text("plist"), "u3;u2;");
-  EXPECT_EQ(history("swflow", "handletype"),
-            (std::vector<std::string>{"u4:0>1:u2", "u5:0>1:u3"}));
+  EXPECT_EQ(history("swflow", "handletype"), (std::vector<std::string>{"u4:0>1:u2", "u5:0>1:u3"}));
 
-  auto open = app.db().query("SELECT userid, typed, url, baseid, userlist FROM newwork WHERE status = 0 ORDER BY id");
+  auto open = app.db().query(
+      "SELECT userid, typed, url, baseid, userlist FROM newwork WHERE status = 0 ORDER BY id");
   ASSERT_EQ(open.size(), 2u);
   EXPECT_EQ(open.rows[0].text("userid"), "u2");
   EXPECT_EQ(open.rows[0].text("typed"), "收文批办");
@@ -180,14 +201,17 @@ TEST_F(Road, OneDocumentFromDraftToBothRegistrations) {
 
 TEST_F(Road, ASendBackReturnsTheDocumentToItsDrafter) {
   ASSERT_EQ(as("u1").post_raw("savedoc.asp", "body").status, 200);
-  ASSERT_LT(as("u1").post("fawen.asp", {{"title", "草稿"}, {"documentname", "a.doc"},
-                                         {"hiddenselect", "u2"}, {"typed", "2"}})
+  ASSERT_LT(as("u1")
+                .post("fawen.asp", {{"title", "草稿"},
+                                    {"documentname", "a.doc"},
+                                    {"hiddenselect", "u2"},
+                                    {"typed", "2"}})
                 .status,
             400);
   db::Row item = open_item("u2");
   as("u2").get("shenhe.asp?flowid=" + item.text("baseid") + "&nwid=" + item.text("id"));
-  auto r = as("u2").post("sendback.asp",
-                         {{"nwid", item.text("id")}, {"backtype", "name_sh"}, {"reason", "请修改"}});
+  auto r = as("u2").post(
+      "sendback.asp", {{"nwid", item.text("id")}, {"backtype", "name_sh"}, {"reason", "请修改"}});
   EXPECT_LT(r.status, 400) << testing::text_of(r);
   db::Row redraft = open_item("u1");
   EXPECT_EQ(redraft.text("typed"), "重新起草公文");
