@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential g++ cmake ninja-build pkg-config ccache
+  build-essential g++ cmake ninja-build pkg-config ccache clang-format
   libboost-dev libsqlite3-dev libsodium-dev nlohmann-json3-dev
   libgtest-dev googletest libbenchmark-dev libcurl4-openssl-dev
   wrk

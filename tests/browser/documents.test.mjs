@@ -122,7 +122,7 @@ describe('an outgoing document from drafting to review', () => {
     }
 
     // The body link opens a window of its own that saves the file.
-    const bodyLink = view.locator('a[href^="loadhg.asp?flowid="]');
+    const bodyLink = view.locator(`a[href="loadhg.asp?flowid=${fawenId}"]`);
     const [download] = await Promise.all([
       new Promise((resolve) => {
         page.once('download', resolve);
