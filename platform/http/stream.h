@@ -8,6 +8,7 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/ssl.hpp>
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <utility>
@@ -34,6 +35,8 @@ class ServerStream {
   void expires_after(Duration d) {
     tcp().expires_after(d);
   }
+  void expires_at(std::chrono::steady_clock::time_point t) { tcp().expires_at(t); }
+  void expires_never() { tcp().expires_never(); }
 
   // The server side of the TLS handshake; only for a secure stream.
   template <class Handler>

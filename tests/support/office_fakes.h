@@ -111,7 +111,7 @@ class FakeWindow final : public web::ActiveWindow {
 // transfer and reader members; its drives and work folder in a scratch folder.
 struct DeviceControl {
   explicit DeviceControl(web::FtpOptions ftp = {}, std::shared_ptr<web::ReaderLibrary> reader = {})
-      : control({pane, word, messages, loop, window, paths, ftp, std::move(reader)}) {}
+      : control({pane, word, messages, loop, window, paths, nullptr, ftp, std::move(reader)}) {}
   ScratchDir dir;
   web::PathMap paths{dir / "drives", dir / "work"};
   FakePane pane;
