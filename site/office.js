@@ -30,12 +30,13 @@ var office = (function () {
   var readonly = {app: true, curdoc: true, docname: true};
   // Members in the control's interface order, and which argument is an address.
   var members = {
-    openfile: 0, writefile: 0, sendurltry: 0, sendurl: 0, upload: 0, uploadtry: 0,
-    download: 0, downloadtry: 0, downloadpath: 0, downloadpathtry: 0, uploadurl: 0,
-    initupload: -1, addpara: -1, addfile: -1, addzw: -1, adddir: -1, Emend: -1, pagehead: -1,
-    insertpageno: -1, pagefoot: -1, pagesetup: -1, printout: -1, Protect: -1, closedoc: -1,
-    SaveAs: -1, SaveDoc: -1, SetUserName: -1, signature: -1, UnEmend: -1, UnProtect: -1,
-    delfile: -1, docpane_DocumentComplete: -1
+    openfile: 0, writefile: 0, uploadfile: -1, downloadfile: -1, sendurltry: 0, sendurl: 0,
+    upload: 0, uploadtry: 0, download: 0, downloadtry: 0, downloadpath: 0, downloadpathtry: 0,
+    uploadurl: 0, initupload: -1, addpara: -1, addfile: -1, addzw: -1, adddir: -1,
+    disconnect: -1, connect: -1, Emend: -1, pagehead: -1, insertpageno: -1, pagefoot: -1,
+    pagesetup: -1, printout: -1, Protect: -1, closedoc: -1, SaveAs: -1, SaveDoc: -1,
+    SetUserName: -1, signature: -1, UnEmend: -1, UnProtect: -1, delfile: -1,
+    docpane_DocumentComplete: -1, ReadId: -1, CloseComm: -1, DevBeep: -1
   };
 
   function pairing() {

@@ -246,10 +246,43 @@ function sendone(f, before, total) {
   });
 }
 function choosefiles() { sent = 0; setbar(0); upmsg(''); }
+// Files of the user's computer named by their paths ("d:\a.jpg; d:\b.jpg"),
+// sent by the document helper (office.js) one by one with the tokens the
+// page handed out for it.
+function helperpaths() {
+  var input = document.getElementById('officepath');
+  if (!input || document.getElementById('officebox').style.display === 'none') return [];
+  return input.value.split(';').map(function (p) { return p.trim(); })
+      .filter(function (p) { return p !== ''; });
+}
+function sendbyhelper(paths) {
+  var chain = Promise.resolve();
+  paths.forEach(function (p, i) {
+    chain = chain.then(function () {
+      var cut = Math.max(p.lastIndexOf('\\'), p.lastIndexOf('/'));
+      var folder = cut < 0 ? '' : p.substring(0, cut);
+      var name = p.substring(cut + 1);
+      var token = helpertokens.shift();
+      if (!token) throw new Error('一次上传的文件太多，请分几次上传。');
+      upmsg('正在上传“' + name + '”……');
+      return office.upload(upurl + '?formtoken=' + encodeURIComponent(token), name, folder,
+                           String(maxsize))
+        .then(function (ok) {
+          if (!ok) throw new Error('“' + name + '”没有上传（文件不存在、太大或不允许）。');
+          setbar((i + 1) / paths.length);
+        });
+    });
+  });
+  return chain.then(function () { document.getElementById('officepath').value = ''; });
+}
 function sendmedia() {
   if (mediasending) return false;
   var files = Array.prototype.slice.call(document.getElementById('mediafile').files || []);
-  if (files.length === 0 && waiting === 0) { alert('请选择要上传的文件。'); return false; }
+  var paths = helperpaths();
+  if (files.length === 0 && paths.length === 0 && waiting === 0) {
+    alert('请选择要上传的文件。');
+    return false;
+  }
   for (var i = 0; i < files.length; ++i) {
     if (files[i].size > maxsize) { alert('文件“' + files[i].name + '”超过了允许的大小。'); return false; }
   }
@@ -258,7 +291,7 @@ function sendmedia() {
   var total = 0, before = 0;
   files.forEach(function (f) { total += f.size; });
   files.slice(0, sent).forEach(function (f) { before += f.size; });
-  var chain = Promise.resolve();
+  var chain = paths.length ? sendbyhelper(paths) : Promise.resolve();
   files.slice(sent).forEach(function (f) {
     chain = chain.then(function () {
       upmsg('正在上传“' + f.name + '”……');
@@ -275,7 +308,17 @@ function sendmedia() {
   });
   return false;
 }
+window.addEventListener('load', function () {
+  office.ready().then(function (ok) {
+    if (ok) document.getElementById('officebox').style.display = '';
+    else office.sayFallback(document.getElementById('officenote'));
+  });
+});
 )JS";
+
+// Form tokens handed to the page for uploads through the document helper,
+// whose answers the page does not read.
+constexpr int kHelperTokens = 10;
 
 struct AddForm {
   std::string_view heading;
@@ -332,7 +375,9 @@ void shareadd_page(asp::ScriptingContext& ctx) {
                     "：</td><td class='10blue'><input type='file' id='mediafile' accept='" +
                     std::string(f.accept) + "'" + (pictures ? " multiple" : "") +
                     " onchange='choosefiles()'>" + (pictures ? " （可以一次选择多张）" : "") +
-                    "</td></tr>";
+                    "<div id='officebox' style='display:none'>或本机文件：<input type='text' "
+                    "id='officepath' size='50' title='用办公助手上传，多个文件用分号隔开'></div>"
+                    "<div id='officenote'></div></td></tr>";
   if (waiting > 0)
     out += "<tr><td class='10blue' valign='top'>已上传：</td><td class='10blue'>本次已上传 " +
            std::to_string(waiting) + " 张图片，将一起放入这个相册。<br><div class='thumbs'>" +
@@ -352,7 +397,11 @@ void shareadd_page(asp::ScriptingContext& ctx) {
   out += "<script language='javascript'>var upurl='" + js_string(f.save_page) + "';var uptoken='" +
          js_string(host::form_token(ctx)) +
          "';var maxsize=" + std::to_string(asp::upload_ceiling(ctx.session(), ctx.config())) +
-         ";var waiting=" + std::to_string(waiting) + ";" + std::string(kAddScript) + "</script>";
+         ";var waiting=" + std::to_string(waiting) + ";var helpertokens=[";
+  for (int i = 0; i < kHelperTokens; ++i)
+    out += std::string(i ? "," : "") + "'" + js_string(host::form_token(ctx)) + "'";
+  out += "];" + std::string(kAddScript) +
+         "</script><script language='javascript' src='office.js'></script>";
   r.Write(out);
   r.Write(host::kPageEnd);
 }
@@ -431,7 +480,7 @@ void register_media_pages(asp::Registry& r) {
   using host::add_page;
   using host::Answer;
   const host::PageOptions save{
-      .answer = Answer::plain, .once = true, .upload = true, .pooled = true};
+      .answer = Answer::plain, .once = true, .upload = true, .pooled = true, .transfer = true};
   const host::PageOptions share{.title = "共享资源", .once = true};
   add_page<SaveMp3>(r, "savemp3", save_page<SaveMp3>, save);
   add_page<SaveDv>(r, "savedv", save_page<SaveDv>, save);

@@ -7,7 +7,7 @@
 // file inputs and download links, says so once, and offers the PDF preview.
 import assert from 'node:assert/strict';
 import { spawn } from 'node:child_process';
-import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { after, before, describe, test } from 'node:test';
@@ -208,6 +208,26 @@ describe('with the document helper', () => {
     assert.equal(media.length, 1);
     assert.deepEqual(parts.get(media[0]), signature, 'the picture is wang\'s signature');
     assert.equal(page.dialogs.filter((d) => d.includes('错误')).length, 0, page.dialogs.join('\n'));
+  });
+});
+
+describe('the media library through the document helper', () => {
+  test('zhang shares a picture of his computer named by its path', async () => {
+    mkdirSync(join(helper.root, 'drives', 'd', 'pics'), { recursive: true });
+    writeFileSync(join(helper.root, 'drives', 'd', 'pics', '合影.jpg'), signature);
+    const page = await browserOf('zhang', true);
+    await page.goto(site.url('shareadd.asp?type=pic'));
+    await page.locator('#officebox').waitFor({ state: 'visible', timeout: 30_000 });
+    await page.fill('#officepath', 'd:\\pics\\合影.jpg');
+    await page.fill('input[name=title]', '年会合影');
+    await page.click('input[type=submit]');
+    await page.waitForURL(/shareview\.asp\?id=\d+$/, { timeout: 60_000 });
+    const album = site.db().prepare("SELECT id FROM share WHERE title = '年会合影'").get();
+    const pics = site.db().prepare('SELECT id FROM sharepic WHERE shareid = ?').all(String(album.id));
+    assert.equal(pics.length, 1);
+    assert.deepEqual(readFileSync(join(site.dir, 'pic', `${pics[0].id}.jpg`)), signature);
+    const messages = page.dialogs.filter((d) => !d.includes('配对码'));
+    assert.deepEqual(messages, [], 'no message box but the pairing prompt');
   });
 });
 

@@ -210,6 +210,13 @@ TEST(Helper, DrivesTheControlAndEditsUnderTheUsersName) {
       h.ask("/call", {{"id", id}, {"member", "Shell"}, {"args", json::array()}}, token).status,
       400);
   EXPECT_TRUE(call("uploadurl", {"ftp://127.0.0.1/x"}).contains("error"));
+  // The FTP and card reader members answer through the helper like the others:
+  // handles come back closed, text results as text, failures in ErrorMsg.
+  json closed = call("disconnect", {"12", "0"});
+  EXPECT_EQ(closed["args"], json({"0", "0"})) << closed.dump();
+  json card = call("ReadId", json::array());
+  EXPECT_EQ(card["result"], "") << card.dump();
+  EXPECT_EQ(card["props"].value("ErrorMsg", ""), "打开端口失败！");
 
   // The file holds the tracked changes under the user's name.
   auto d = docx::Document::load(h.work(opened["props"].value("docname", "")));
