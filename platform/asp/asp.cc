@@ -117,10 +117,10 @@ void Registry::add_component(std::string_view class_name, Factory factory) {
   components_.emplace(std::move(key), std::move(factory));
 }
 
-void Registry::add_page(PageSpec spec) {
-  std::string key = text::to_lower(spec.name);
+void Registry::add_page(PageSpec entry) {
+  std::string key = text::to_lower(entry.name);
   if (pages_.count(key)) throw Error(Errc::internal, "page registered twice: " + key);
-  pages_.emplace(std::move(key), std::move(spec));
+  pages_.emplace(std::move(key), std::move(entry));
 }
 
 std::unique_ptr<PageComponent> Registry::create(std::string_view progid) const {
@@ -134,7 +134,7 @@ bool Registry::has_component(std::string_view progid) const {
 
 std::vector<std::string> Registry::page_names() const {
   std::vector<std::string> out;
-  for (const auto& [name, spec] : pages_) out.push_back(name);
+  for (const auto& [name, entry] : pages_) out.push_back(name);
   return out;
 }
 

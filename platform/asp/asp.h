@@ -180,7 +180,7 @@ class Registry {
   void add_component(std::string_view class_name) {
     add_component(class_name, [] { return std::make_unique<T>(); });
   }
-  void add_page(PageSpec spec);
+  void add_page(PageSpec entry);
 
   // nullptr when unknown. ProgIDs and page names are case-insensitive.
   std::unique_ptr<PageComponent> create(std::string_view progid) const;

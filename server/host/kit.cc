@@ -151,19 +151,19 @@ void run_transfer(asp::ScriptingContext& ctx, const std::string& name, const Pag
 }  // namespace
 
 void add_page(asp::Registry& r, std::string_view name, Page page, PageOptions options) {
-  asp::PageSpec spec;
-  spec.name = std::string(name);
-  spec.access = options.access;
-  spec.upload = options.upload;
-  spec.pooled = options.pooled;
+  asp::PageSpec entry;
+  entry.name = std::string(name);
+  entry.access = options.access;
+  entry.upload = options.upload;
+  entry.pooled = options.pooled;
   if (options.transfer) {
     // The host lets these requests in without a session; the login check
     // is made here once the request is known not to carry a token.
-    spec.access = asp::Access::open;
+    entry.access = asp::Access::open;
     add_transfer_page(name);
   }
-  spec.handler = [page = std::move(page), o = options,
-                  name = text::to_lower(name)](asp::ScriptingContext& ctx) {
+  entry.handler = [page = std::move(page), o = options,
+                   name = text::to_lower(name)](asp::ScriptingContext& ctx) {
     if (o.transfer) {
       std::string token = ctx.request().QueryString(kTransferField);
       if (!token.empty()) return run_transfer(ctx, name, page, o, token);
@@ -172,7 +172,7 @@ void add_page(asp::Registry& r, std::string_view name, Page page, PageOptions op
     }
     run_page(ctx, page, o);
   };
-  r.add_page(std::move(spec));
+  r.add_page(std::move(entry));
 }
 
 }  // namespace desk::host
