@@ -104,7 +104,10 @@ std::string choice(std::string_view name, std::span<const std::string_view> opti
 
 std::string lawyer_choice(db::Connection& conn, std::string_view current_id,
                           std::string_view current_name) {
-  db::Result users = conn.query("SELECT uid, name FROM userlist ORDER BY depid, id");
+  // Disabled accounts are offered only as the case's current lawyer.
+  db::Result users =
+      conn.query("SELECT uid, name FROM userlist WHERE disabled = 0 OR uid = ? ORDER BY depid, id",
+                 {std::string(current_id)});
   std::string out =
       "<select name='lawyerid' onchange='pickLawyer(this)'><option value='' data-name=''>"
       "（请选择）</option>";

@@ -171,7 +171,8 @@ std::string recipient_choice(asp::ScriptingContext& ctx, const std::string& uid)
       "<select name='to' id='smsto' onchange='smspicked()'>"
       "<option value=''>直接填写号码</option>";
   db::Result users = conn.query(
-      "SELECT id, name, dep FROM userlist WHERE TRIM(mobilephone) <> '' ORDER BY dep, name, id");
+      "SELECT id, name, dep FROM userlist WHERE TRIM(mobilephone) <> '' AND disabled = 0 "
+      "ORDER BY dep, name, id");
   if (!users.empty()) {
     out += "<optgroup label='同事'>";
     for (const auto& u : users)

@@ -33,8 +33,10 @@ std::string code_text(int code) {
 
 void require_users(db::Connection& conn, std::span<const std::string> uids) {
   for (const std::string& uid : uids)
-    if (uid.empty() || conn.scalar("SELECT COUNT(*) FROM userlist WHERE uid = ?", {uid}) == "0")
-      throw Error(Errc::bad_request, "找不到处理人“" + uid + "”，请用选择框重新选择处理人。");
+    if (uid.empty() ||
+        conn.scalar("SELECT COUNT(*) FROM userlist WHERE uid = ? AND disabled = 0", {uid}) == "0")
+      throw Error(Errc::bad_request,
+                  "找不到处理人“" + uid + "”（或其帐号已停用），请用选择框重新选择处理人。");
 }
 
 std::int64_t add_item(db::Connection& conn, std::string_view userid, std::string_view title,

@@ -213,7 +213,8 @@ void shenhe_page(asp::ScriptingContext& ctx, Shenhe& step) {
   r.Write(body_tools("review", item.baseid));
   if (ctx.request().QueryString("mode") == "chain") {
     std::string users = "<select name='qianfa'><option value=''>（请选择）</option>";
-    for (const db::Row& u : ctx.conn().query("SELECT uid, name FROM userlist ORDER BY uid")) {
+    for (const db::Row& u :
+         ctx.conn().query("SELECT uid, name FROM userlist WHERE disabled = 0 ORDER BY uid")) {
       users += "<option value='" + html(u.text("uid")) + "'>" + html(text::trim(u.text("name"))) +
                "（" + html(u.text("uid")) + "）</option>";
     }

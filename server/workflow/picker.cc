@@ -29,9 +29,9 @@ void Picker::main(db::Connection& conn) {
            "' width='100%' border='0' cellspacing='0' cellpadding='0' style='display:none'>";
 
     // depid is text; the department number is compared in its decimal form.
-    db::Result members =
-        conn.query("SELECT name, id, uid FROM userlist WHERE depid = ? ORDER BY uid, name",
-                   {dep.text("depno")});
+    db::Result members = conn.query(
+        "SELECT name, id, uid FROM userlist WHERE depid = ? AND disabled = 0 ORDER BY uid, name",
+        {dep.text("depno")});
     if (members.empty()) {
       out +=
           "<tr bgcolor='#ffffff'><td height=20  class='fontchoose'>&nbsp;&nbsp;&nbsp;&nbsp;无用户"

@@ -28,7 +28,8 @@ void write_picker(asp::ScriptingContext& ctx) {
 std::string user_choice(db::Connection& conn, std::string_view field) {
   std::string out =
       "<select name='" + std::string(field) + "'><option value=''>（不指定）</option>";
-  for (const db::Row& u : conn.query("SELECT uid, name, dep FROM userlist ORDER BY dep, uid"))
+  for (const db::Row& u :
+       conn.query("SELECT uid, name, dep FROM userlist WHERE disabled = 0 ORDER BY dep, uid"))
     out += "<option value='" + html(u.text("uid")) + "'>" + html(text::trim(u.text("name"))) +
            "（" + html(u.text("dep")) + "）</option>";
   return out + "</select>";

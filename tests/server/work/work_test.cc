@@ -153,6 +153,9 @@ TEST_F(Items, ItemForAnUnknownUserIsRefused) {
     EXPECT_NE(std::string(e.what()).find("nobody"), std::string::npos);
   }
   EXPECT_THROW(work::add_item(app.db(), "", "t", workflow::kRedraftItem, 1, kNow), Error);
+  // A disabled account would never see the item.
+  app.db().exec("UPDATE userlist SET disabled = 1 WHERE uid = 'li'");
+  EXPECT_THROW(work::add_item(app.db(), "li", "t", workflow::kRedraftItem, 1, kNow), Error);
   EXPECT_EQ(app.db().scalar("SELECT COUNT(*) FROM newwork"), "0");
 }
 

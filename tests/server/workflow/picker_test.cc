@@ -90,6 +90,8 @@ TEST(Picker, OrderAndNumberingAcrossDepartments) {
   add_member(app, "li", "李一", "1");
   add_member(app, "zhao", "赵", "2");
   add_member(app, "ghost", "幽灵", "9");  // names no department
+  add_member(app, "gone", "停用者", "1");
+  app.db().exec("UPDATE userlist SET disabled = 1 WHERE uid = 'gone'");
   std::string out = run(app, "turnmorefawen");
 
   // Departments by number, then name; each takes a number.
@@ -118,6 +120,7 @@ TEST(Picker, OrderAndNumberingAcrossDepartments) {
             std::string::npos);
   EXPECT_EQ(out.find("ghost"), std::string::npos);
   EXPECT_EQ(out.find("幽灵"), std::string::npos);
+  EXPECT_EQ(out.find("停用者"), std::string::npos);
 }
 
 TEST(Picker, EachProgIdUsesItsClickHandler) {
