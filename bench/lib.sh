@@ -29,12 +29,18 @@ bench_install() {
 }
 
 # The Release deskhost in build-release/ (tests left out), and the further
-# TARGETs named; the caller is at the repository root.
+# TARGETs named; the caller is at the repository root. BENCH_BUILD_DIR names
+# another build folder that is already configured (say build/, made by
+# scripts/build.sh) to build and measure there instead.
 bench_build() {
   bash scripts/deps.sh
-  cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-  ninja -C build-release deskhost "$@"
-  deskhost=$PWD/build-release/bin/deskhost
+  local dir=${BENCH_BUILD_DIR:-build-release}
+  if [ -z "${BENCH_BUILD_DIR:-}" ]; then
+    cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+  fi
+  ninja -C "$dir" deskhost "$@"
+  deskhost=$(cd "$dir" && pwd)/bin/deskhost
+  bench_bin=$(cd "$dir" && pwd)/bin
 }
 
 server_pid=

@@ -25,7 +25,7 @@ source bench/lib.sh
 source bench/seed_desk.sh
 bench_install wrk nginx sqlite3 curl
 bench_build bench_step_sqlite
-step_sqlite=$PWD/build-release/bin/bench_step_sqlite
+step_sqlite=$bench_bin/bench_step_sqlite
 bench_workdir
 
 nginx_pid=
@@ -130,23 +130,24 @@ done
 rps() {
   local out
   out=$(taskset -c 1 wrk -t1 -c"$connections" -d"${seconds}s" -H "Cookie: $2" "$1")
-  if grep -q 'Non-2xx or 3xx responses\|Socket errors' <<<"$out"; then
+  if grep -q 'Non-2xx or 3xx responses' <<<"$out"; then
     echo "bench: $1 answered with errors:" >&2
     echo "$out" >&2
     exit 1
   fi
+  grep 'Socket errors' <<<"$out" | sed "s|^ *|bench: $1: |" >&2 || true
   awk '/^Requests\/sec:/ {print $2}' <<<"$out"
 }
 
 # Steps per second of the host on items FROM+1..FROM+step_items, and of the
-# same work straight on SQLite (the server idles meanwhile).
+# same work straight on SQLite (the server idles meanwhile); each prints
+# "RATE STEPS".
 marker=$(printf '公文已发送' | iconv -f UTF-8 -t GB18030)
-steps_done=0
 host_steps() {
   local from=$1 out line ok secs
-  out=$(taskset -c 1 wrk -t1 -c4 -d"$((step_seconds + 3))s" -H "Cookie: $zhao" \
+  out=$(taskset -c 1 wrk -t4 -c4 -d"$((step_seconds + 3))s" -H "Cookie: $zhao" \
     -s bench/hegao_step.lua "$base/hegao.asp" -- \
-    "$((flow_base + from))" "$((item_base + from))" "$step_items" 1 "$step_seconds" "$marker")
+    "$((flow_base + from))" "$((item_base + from))" "$step_items" 4 "$step_seconds" "$marker")
   line=$(grep '^steps:' <<<"$out") || { echo "$out" >&2; exit 1; }
   if ! grep -q 'refused=0 other=0 unanswered=0 exhausted=0' <<<"$line"; then
     echo "bench: the step run went wrong: $line" >&2
@@ -154,8 +155,7 @@ host_steps() {
   fi
   ok=$(sed -n 's/.* ok=\([0-9]*\).*/\1/p' <<<"$line")
   secs=$(sed -n 's/.* seconds=\([0-9.]*\).*/\1/p' <<<"$line")
-  steps_done=$((steps_done + ok))
-  awk -v n="$ok" -v s="$secs" 'BEGIN { printf "%.2f", n / s }'
+  awk -v n="$ok" -v s="$secs" 'BEGIN { printf "%.2f %d\n", n / s, n }'
 }
 raw_steps() {
   local from=$1 line ok secs
@@ -164,8 +164,7 @@ raw_steps() {
   ok=$(sed -n 's/.* ok=\([0-9]*\).*/\1/p' <<<"$line")
   secs=$(sed -n 's/.* seconds=\([0-9.]*\).*/\1/p' <<<"$line")
   [ "$ok" -lt "$step_items" ] || { echo "bench: the reference ran out of items" >&2; exit 1; }
-  steps_done=$((steps_done + ok))
-  awk -v n="$ok" -v s="$secs" 'BEGIN { printf "%.2f", n / s }'
+  awk -v n="$ok" -v s="$secs" 'BEGIN { printf "%.2f %d\n", n / s, n }'
 }
 
 # The desk with two server threads: a second host on both cores.
@@ -184,6 +183,7 @@ desk2() {
 echo "$(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg) before the run;" \
   "wrk -t1 -c$connections ${seconds}s per run on core 1, servers on core 0"
 declare -A host ref
+steps_done=0
 for r in $(seq 1 "$rounds"); do
   for i in "${!pages[@]}"; do
     host[$i,$r]=$(rps "$base/${pages[$i]}" "$zhang")
@@ -191,8 +191,14 @@ for r in $(seq 1 "$rounds"); do
   done
   host[big,$r]=$(rps "$base/right.asp" "$wang")
   ref[big,$r]=$(rps "$ngbase/bigdesk.asp" "$wang")
-  host[step,$r]=$(host_steps $(((2 * r - 2) * step_items)))
-  ref[step,$r]=$(raw_steps $(((2 * r - 1) * step_items)))
+  n=
+  read -r "host[step,$r]" n < <(host_steps $(((2 * r - 2) * step_items)))
+  [ -n "$n" ] || exit 1
+  steps_done=$((steps_done + n))
+  n=
+  read -r "ref[step,$r]" n < <(raw_steps $(((2 * r - 1) * step_items)))
+  [ -n "$n" ] || exit 1
+  steps_done=$((steps_done + n))
   host[desk2,$r]=$(desk2)
   printf 'round %d: static %s/%s desk %s/%s menu %s/%s mailbox %s/%s pending %s/%s big desk %s step %s/%s desk, 2 threads %s\n' \
     "$r" "${host[0,$r]}" "${ref[0,$r]}" "${host[1,$r]}" "${ref[1,$r]}" "${host[2,$r]}" \
