@@ -12,10 +12,17 @@
 -- is answered and counted, and the count can be checked against the database.
 -- wrk's own duration is only the outer bound.
 --
+-- A step is posted with a once-only form token, as the page's form does. The
+-- tokens come from the step page itself: when a thread has none left it
+-- first GETs the page of its next item, which hands out six (its two forms'
+-- and four for uploads), so about one request in seven is such a page. Each
+-- thread must have exactly one connection (-c equal to -t): its answers then
+-- come back in the order of its requests.
+--
 -- An answer counts as a step when it is 200 and carries DONE_MARKER (the done
 -- message, in the page's encoding); 409 is a refused step; anything else is
--- "other". done() prints one line:
---   steps: ok=N refused=N other=N unanswered=N exhausted=N seconds=S
+-- "other" (a page that hands out no token too). done() prints one line:
+--   steps: ok=N refused=N other=N unanswered=N exhausted=N seconds=S pages=N
 
 local ffi = require("ffi")
 ffi.cdef [[
@@ -44,12 +51,13 @@ function setup(thread)
 end
 
 function done(summary, latency, requests)
-  local ok, refused, other, unanswered, exhausted = 0, 0, 0, 0, 0
+  local ok, refused, other, unanswered, exhausted, pages = 0, 0, 0, 0, 0, 0
   local first, last = nil, nil
   for _, t in ipairs(threads) do
     ok = ok + t:get("ok")
     refused = refused + t:get("refused")
     other = other + t:get("other")
+    pages = pages + t:get("pages")
     unanswered = unanswered + (t:get("issued") - t:get("answered"))
     if t:get("exhausted") then exhausted = exhausted + 1 end
     local s, e = t:get("started"), t:get("finished")
@@ -58,8 +66,8 @@ function done(summary, latency, requests)
   end
   local seconds = (first and last) and (last - first) or 0
   io.write(string.format(
-      "steps: ok=%d refused=%d other=%d unanswered=%d exhausted=%d seconds=%.3f\n",
-      ok, refused, other, unanswered, exhausted, seconds))
+      "steps: ok=%d refused=%d other=%d unanswered=%d exhausted=%d seconds=%.3f pages=%d\n",
+      ok, refused, other, unanswered, exhausted, seconds, pages))
 end
 
 -- ---- Thread states --------------------------------------------------------
@@ -67,7 +75,9 @@ end
 local flow_base, item_base, next_k, last_k, seconds, marker
 local verifying = false  -- wrk builds one request on thread 0 to check it, and never sends it
 local draining = false
-issued, answered, ok, refused, other = 0, 0, 0, 0, 0
+issued, answered, ok, refused, other, pages = 0, 0, 0, 0, 0, 0
+local tokens = {}          -- once-only form tokens not used yet
+local fetching = false     -- the request outstanding is a page for tokens
 exhausted = false
 started, finished = nil, nil
 
@@ -85,9 +95,12 @@ function init(args)
   verifying = (tid == 0)
 end
 
-local function form(k)
-  return "flowid=" .. (flow_base + k) .. "&nwid=" .. (item_base + k) ..
-         "&name_hg=ok&hiddenselect=li&typed=2"
+local function item(k)
+  return "flowid=" .. (flow_base + k) .. "&nwid=" .. (item_base + k)
+end
+
+local function form(k, token)
+  return item(k) .. "&name_hg=ok&hiddenselect=li&typed=2&formtoken=" .. token
 end
 
 -- Stops the thread once it sends no more and every step sent was answered.
@@ -101,7 +114,7 @@ end
 function request()
   if verifying then
     verifying = false
-    return wrk.format(nil, nil, nil, form(next_k))
+    return wrk.format(nil, nil, nil, form(next_k, "0"))
   end
   if not draining then
     local t = now()
@@ -117,16 +130,31 @@ function request()
     stop_when_drained()
     return ""  -- wrk sends nothing and the connection stays idle
   end
+  issued = issued + 1
+  if #tokens == 0 then
+    fetching = true
+    local headers = {}  -- the Cookie and Host of every request, no form body
+    for name, value in pairs(wrk.headers) do
+      if name ~= "Content-Type" and name ~= "Content-Length" then headers[name] = value end
+    end
+    return wrk.format("GET", wrk.path .. "?" .. item(next_k), headers, "")
+  end
   local k = next_k
   next_k = k + 1
-  issued = issued + 1
-  return wrk.format(nil, nil, nil, form(k))
+  return wrk.format(nil, nil, nil, form(k, table.remove(tokens)))
 end
 
 function response(status, headers, body)
   answered = answered + 1
   finished = now()
-  if status == 200 and body and string.find(body, marker, 1, true) then
+  if fetching then
+    fetching = false
+    pages = pages + 1
+    local list = body and body:match("formtokens=%[(.-)%]") or ""
+    for t in list:gmatch("'(%x+)'") do table.insert(tokens, t) end
+    for t in (body or ""):gmatch("name='formtoken' value='(%x+)'") do table.insert(tokens, t) end
+    if status ~= 200 or #tokens == 0 then other = other + 1 end
+  elseif status == 200 and body and string.find(body, marker, 1, true) then
     ok = ok + 1
   elseif status == 409 then
     refused = refused + 1

@@ -28,23 +28,38 @@ bench_install() {
     apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
-# The Release deskhost in build-release/ (tests left out); the caller is at the
-# repository root.
+# The Release deskhost in build-release/ (tests left out), and the further
+# TARGETs named; the caller is at the repository root. BENCH_BUILD_DIR names
+# another build folder that is already configured (say build/, made by
+# scripts/build.sh) to build and measure there instead.
 bench_build() {
   bash scripts/deps.sh
-  cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-  ninja -C build-release deskhost
-  deskhost=$PWD/build-release/bin/deskhost
+  local dir=${BENCH_BUILD_DIR:-build-release}
+  if [ -z "${BENCH_BUILD_DIR:-}" ]; then
+    cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+  fi
+  ninja -C "$dir" deskhost "$@"
+  deskhost=$(cd "$dir" && pwd)/bin/deskhost
+  bench_bin=$(cd "$dir" && pwd)/bin
 }
 
 server_pid=
 work=
 
+# Stops PID (a server of bench_spawn_server) and waits until it is gone.
+bench_stop_pid() {
+  local pid=$1 _
+  [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null || return 0
+  kill "$pid"
+  for _ in $(seq 1 200); do
+    kill -0 "$pid" 2>/dev/null || return 0
+    sleep 0.05
+  done
+  kill -9 "$pid" 2>/dev/null || true
+}
+
 bench_stop_server() {
-  if [ -n "$server_pid" ] && kill -0 "$server_pid" 2>/dev/null; then
-    kill "$server_pid"
-    wait "$server_pid" 2>/dev/null || true
-  fi
+  bench_stop_pid "$server_pid"
   server_pid=
 }
 
@@ -58,32 +73,45 @@ bench_workdir() {
   trap bench_cleanup EXIT
 }
 
+# Starts a deskhost serving APPDIR as /NAME on 127.0.0.1, on a port the
+# kernel picks, its messages in LOG; EXTRA... are further `deskhost serve`
+# options. BENCH_CPUS (optional) pins it to those cores (taskset). Prints
+# "PID PORT" once it listens.
+bench_spawn_server() {
+  local name=$1 appdir=$2 log=$3
+  shift 3
+  local pin=()
+  [ -n "${BENCH_CPUS:-}" ] && pin=(taskset -c "$BENCH_CPUS")
+  : >"$log"  # exists before the server opens it
+  "${pin[@]}" "$deskhost" serve --quiet --host 127.0.0.1 --port 0 --vdir "$name=$appdir" "$@" \
+    2>>"$log" </dev/null >/dev/null &
+  local pid=$! p= _
+  for _ in $(seq 1 100); do
+    p=$(sed -n 's|.*listening on http://127\.0\.0\.1:\([0-9]*\)/.*|\1|p' "$log")
+    [ -n "$p" ] && break
+    kill -0 "$pid" 2>/dev/null || { cat "$log" >&2; return 1; }
+    sleep 0.1
+  done
+  [ -n "$p" ] || { echo "bench: the server reported no port" >&2; kill "$pid"; return 1; }
+  echo "$pid $p"
+}
+
 # Serves APPDIR as /NAME on 127.0.0.1, on a port the kernel picks; EXTRA...
 # are further `deskhost serve` options.
 bench_start_server() {
-  local name=$1 appdir=$2
+  local name=$1 appdir=$2 started
   shift 2
-  : >"$work/serve.log"  # exists before the server opens it
-  "$deskhost" serve --quiet --host 127.0.0.1 --port 0 --vdir "$name=$appdir" "$@" \
-    2>>"$work/serve.log" &
-  server_pid=$!
-  port=
-  local _
-  for _ in $(seq 1 100); do
-    port=$(sed -n 's|.*listening on http://127\.0\.0\.1:\([0-9]*\)/.*|\1|p' "$work/serve.log")
-    [ -n "$port" ] && break
-    kill -0 "$server_pid" 2>/dev/null || { cat "$work/serve.log" >&2; return 1; }
-    sleep 0.1
-  done
-  [ -n "$port" ] || { echo "bench: the server reported no port" >&2; return 1; }
+  started=$(bench_spawn_server "$name" "$appdir" "$work/serve.log" "$@") || return 1
+  read -r server_pid port <<<"$started"
   base="http://127.0.0.1:$port/$name"
 }
 
-# The DESKSID cookie ("DESKSID=...") of a login of UID with PASSWORD.
+# The DESKSID cookie ("DESKSID=...") of a login of UID with PASSWORD, at
+# BASE (default: the server of bench_start_server).
 bench_login() {
-  local uid=$1 password=$2 sid
+  local uid=$1 password=$2 at=${3:-$base} sid
   sid=$(curl -s -o /dev/null -D - --data-urlencode "username=$uid" \
-          --data-urlencode "password=$password" "$base/login.asp" |
+          --data-urlencode "password=$password" "$at/login.asp" |
         tr -d '\r' | sed -n 's/^Set-Cookie: DESKSID=\([^;]*\).*/\1/ip' | tail -1)
   [ -n "$sid" ] || { echo "bench: login of $uid failed" >&2; return 1; }
   echo "DESKSID=$sid"

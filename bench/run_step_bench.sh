@@ -3,8 +3,8 @@
 # second under load, next to the static-file figure measured in the same run
 # with the same wrk settings, on loopback against a Release build.
 #   bash bench/run_step_bench.sh
-# BENCH_THREADS, BENCH_CONNECTIONS and BENCH_SECONDS set the load (defaults 2,
-# 8 and 10); BENCH_ITEMS the number of open items prepared (default 100000);
+# BENCH_THREADS and BENCH_SECONDS set the load (defaults 2 and 10; one
+# connection per thread); BENCH_ITEMS the number of open items prepared (default 100000);
 # BENCH_SERVER_THREADS the server's thread count.
 #
 # Every request is a real step on its own open item of "zhang"; afterwards the
@@ -14,14 +14,15 @@ set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 threads=${BENCH_THREADS:-2}
-connections=${BENCH_CONNECTIONS:-8}
+connections=${BENCH_CONNECTIONS:-$threads}
 seconds=${BENCH_SECONDS:-10}
 items=${BENCH_ITEMS:-100000}
 for v in "$threads" "$connections" "$seconds" "$items"; do
   [[ $v =~ ^[1-9][0-9]*$ ]] ||
     { echo "bench: settings must be positive whole numbers" >&2; exit 2; }
 done
-[ "$connections" -ge "$threads" ] || { echo "bench: fewer connections than threads" >&2; exit 2; }
+# hegao_step.lua needs one connection per wrk thread.
+[ "$connections" -eq "$threads" ] || { echo "bench: connections must equal threads" >&2; exit 2; }
 
 source bench/lib.sh
 bench_install sqlite3 curl

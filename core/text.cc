@@ -4,17 +4,42 @@
 
 #include <cerrno>
 #include <charconv>
+#include <vector>
 
 #include "core/error.h"
 
 namespace desk::text {
 namespace {
 
+// The calling thread's conversion descriptors, opened on first use and
+// kept: opening one loads and sets up the converter, which costs far more
+// than converting a page.
+enum Direction { kToGb, kFromGb };
+
+struct Converters {
+  iconv_t cd[2] = {reinterpret_cast<iconv_t>(-1), reinterpret_cast<iconv_t>(-1)};
+  ~Converters() {
+    for (iconv_t c : cd)
+      if (c != reinterpret_cast<iconv_t>(-1)) iconv_close(c);
+  }
+};
+
+iconv_t converter(Direction d) {
+  thread_local Converters mine;
+  iconv_t& cd = mine.cd[d];
+  if (cd == reinterpret_cast<iconv_t>(-1)) {
+    cd = d == kToGb ? iconv_open("GB18030", "UTF-8") : iconv_open("UTF-8", "GB18030");
+    if (cd == reinterpret_cast<iconv_t>(-1)) throw Error(Errc::encoding, "iconv_open failed");
+  } else {
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
+  }
+  return cd;
+}
+
 // One iconv conversion; `bad` is appended (in the target encoding) for every
 // input sequence that cannot be converted, and the input resumes one byte on.
-std::string convert(const char* to, const char* from, std::string_view in, std::string_view bad) {
-  iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) throw Error(Errc::encoding, "iconv_open failed");
+std::string convert(Direction d, std::string_view in, std::string_view bad) {
+  iconv_t cd = converter(d);
   std::string out;
   out.resize(in.size() * 2 + 16);
   char* inp = const_cast<char*>(in.data());
@@ -41,7 +66,6 @@ std::string convert(const char* to, const char* from, std::string_view in, std::
   size_t outleft = out.size() - used;
   iconv(cd, nullptr, nullptr, &outp, &outleft);
   used = out.size() - outleft;
-  iconv_close(cd);
   out.resize(used);
   return out;
 }
@@ -88,14 +112,87 @@ size_t seq_len(unsigned char c) {
 
 }  // namespace
 
+namespace {
+
+// GB18030 bytes of every character of the Basic Multilingual Plane, made
+// once with the converter: two-byte codes in the upper half, four-byte codes
+// whole (their second byte is a digit); 0 where the converter gives no
+// two- or four-byte code.
+const std::vector<std::uint32_t>& gb_table() {
+  static const std::vector<std::uint32_t> table = [] {
+    std::vector<std::uint32_t> t(0x10000, 0);
+    for (unsigned long cp = 0x80; cp < 0x10000; ++cp) {
+      if (cp >= 0xD800 && cp <= 0xDFFF) continue;
+      std::string one;
+      append_utf8(one, cp);
+      std::string gb = convert(kToGb, one, "");
+      const auto b = [&](std::size_t i) {
+        return static_cast<std::uint32_t>(static_cast<unsigned char>(gb[i]));
+      };
+      if (gb.size() == 2 && b(1) != 0)
+        t[cp] = b(0) << 24 | b(1) << 16;
+      else if (gb.size() == 4 && b(1) >= 0x30 && b(1) <= 0x39)
+        t[cp] = b(0) << 24 | b(1) << 16 | b(2) << 8 | b(3);
+    }
+    return t;
+  }();
+  return table;
+}
+
+// The code point of the well-formed two- or three-byte sequence at s[i]
+// (its length in `n`), or 0 for anything else.
+unsigned long bmp_at(std::string_view s, std::size_t i, std::size_t& n) {
+  const auto at = [&](std::size_t k) { return static_cast<unsigned char>(s[i + k]); };
+  const auto cont = [&](std::size_t k, unsigned char lo, unsigned char hi) {
+    return i + k < s.size() && at(k) >= lo && at(k) <= hi;
+  };
+  unsigned char c = at(0);
+  if (c >= 0xC2 && c <= 0xDF && cont(1, 0x80, 0xBF)) {
+    n = 2;
+    return (c & 0x1Fu) << 6 | (at(1) & 0x3Fu);
+  }
+  unsigned char lo = c == 0xE0 ? 0xA0 : 0x80, hi = c == 0xED ? 0x9F : 0xBF;
+  if (c >= 0xE0 && c <= 0xEF && cont(1, lo, hi) && cont(2, 0x80, 0xBF)) {
+    n = 3;
+    return (c & 0x0Fu) << 12 | (at(1) & 0x3Fu) << 6 | (at(2) & 0x3Fu);
+  }
+  return 0;
+}
+
+}  // namespace
+
 std::string to_gb18030(std::string_view utf8) {
   if (is_ascii(utf8)) return std::string(utf8);
-  return convert("GB18030", "UTF-8", utf8, "?");
+  // Text of the Basic Multilingual Plane goes through the table; anything
+  // else (other planes, broken sequences) through the converter as a whole.
+  const std::vector<std::uint32_t>& table = gb_table();
+  std::string out;
+  out.reserve(utf8.size() + utf8.size() / 4);
+  std::size_t i = 0;
+  while (i < utf8.size()) {
+    std::size_t run = i;
+    while (run < utf8.size() && static_cast<unsigned char>(utf8[run]) < 0x80) ++run;
+    out.append(utf8.data() + i, run - i);
+    i = run;
+    if (i == utf8.size()) break;
+    std::size_t n = 0;
+    unsigned long cp = bmp_at(utf8, i, n);
+    std::uint32_t code = cp ? table[cp] : 0;
+    if (!code) return convert(kToGb, utf8, "?");
+    out += static_cast<char>(code >> 24);
+    out += static_cast<char>(code >> 16);
+    if ((code >> 16 & 0xFF) >= 0x30 && (code >> 16 & 0xFF) <= 0x39) {
+      out += static_cast<char>(code >> 8);
+      out += static_cast<char>(code);
+    }
+    i += n;
+  }
+  return out;
 }
 
 std::string from_gb18030(std::string_view gb) {
   if (is_ascii(gb)) return std::string(gb);
-  return convert("UTF-8", "GB18030", gb, "\xEF\xBF\xBD");
+  return convert(kFromGb, gb, "\xEF\xBF\xBD");
 }
 
 std::string decode_ncr(std::string_view s) {

@@ -20,7 +20,10 @@ class Response {
   // later writes are ignored; the page itself goes on unless it calls End.
   void Redirect(std::string_view url);
   [[noreturn]] void End();
-  void Clear() { body_.clear(); }
+  void Clear() {
+    body_.clear();
+    pending_.clear();
+  }
   // Adds a header; CR, LF and control characters are removed from both parts.
   void AddHeader(std::string_view name, std::string_view value);
 
@@ -29,8 +32,14 @@ class Response {
   int Status = 200;
 
   // For the host.
-  const std::string& body() const { return body_; }
-  std::string release_body() { return std::move(body_); }
+  const std::string& body() const {
+    convert_pending();
+    return body_;
+  }
+  std::string release_body() {
+    convert_pending();
+    return std::move(body_);
+  }
   const Pairs& headers() const { return headers_; }
   const std::string& location() const { return location_; }
   bool redirected() const { return !location_.empty(); }
@@ -38,7 +47,11 @@ class Response {
   std::string content_type_header() const;
 
  private:
-  std::string body_;
+  // Text written is gathered in UTF-8 and converted in one go when the body
+  // is read or bytes are added.
+  void convert_pending() const;
+  mutable std::string body_;
+  mutable std::string pending_;
   Pairs headers_;
   std::string location_;
 };

@@ -14,7 +14,10 @@ namespace desk::asp {
 namespace fs = std::filesystem;
 
 SiteHost::SiteHost(const Registry& registry, HostOptions options)
-    : registry_(registry), options_(options), pool_(options.pool_threads, options.pool_queue) {
+    : registry_(registry),
+      options_(options),
+      statics_(options.statics),
+      pool_(options.pool_threads, options.pool_queue) {
   busy_page();  // ready before it is needed
   sweeper_ = std::thread([this] {
     std::unique_lock lock(sweep_mu_);
@@ -298,7 +301,7 @@ http::Reply SiteHost::serve_file(App& app, const std::string& rel, const http::M
     r.headers.emplace_back("Allow", "GET, HEAD");
     return r;
   }
-  return serve_static(app.env->root, rel, m, "/" + app.dir.name + "/");
+  return serve_static(app.env->root, rel, m, "/" + app.dir.name + "/", &statics_);
 }
 
 }  // namespace desk::asp

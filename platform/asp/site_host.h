@@ -18,6 +18,7 @@
 
 #include "platform/asp/asp.h"
 #include "platform/asp/metabase.h"
+#include "platform/asp/static_files.h"
 #include "platform/asp/worker_pool.h"
 #include "platform/http/http.h"
 
@@ -34,6 +35,8 @@ struct HostOptions {
   std::size_t pool_queue = 32;
   // How often idle sessions are dropped.
   std::chrono::milliseconds session_sweep = std::chrono::seconds(60);
+  // Small static files kept in memory, large ones sent from the file.
+  StaticOptions statics{};
 };
 
 class SiteHost : public http::Handler {
@@ -84,6 +87,7 @@ class SiteHost : public http::Handler {
   std::condition_variable sweep_cv_;
   bool stopping_ = false;
   std::thread sweeper_;
+  StaticCache statics_;
   WorkerPool pool_;  // last: drained first, while everything its jobs use is still there
 };
 

@@ -104,4 +104,17 @@ void Transaction::commit() {
   done_ = true;
 }
 
+ReadScope::ReadScope(Connection& c) : c_(c), owner_(!c.in_transaction()) {
+  if (owner_) c_.exec("BEGIN");
+}
+
+ReadScope::~ReadScope() {
+  if (!owner_) return;
+  try {
+    c_.exec("COMMIT");
+  } catch (...) {
+    // Nothing was written: the read transaction ends with the connection's next use.
+  }
+}
+
 }  // namespace desk::db

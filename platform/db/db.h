@@ -128,6 +128,21 @@ class Transaction {
   bool done_ = false;
 };
 
+// Scope of a run of reads that see one state of the database, taken in one
+// read transaction instead of one per statement. Nothing may be written
+// inside it. Inside a writing transaction it does nothing.
+class ReadScope {
+ public:
+  explicit ReadScope(Connection& c);
+  ~ReadScope();
+  ReadScope(const ReadScope&) = delete;
+  ReadScope& operator=(const ReadScope&) = delete;
+
+ private:
+  Connection& c_;
+  bool owner_;
+};
+
 struct SqliteOptions {
   int busy_timeout_ms = 5000;
   bool create = false;  // create the file when missing

@@ -102,7 +102,7 @@ class SqliteConnection : public Connection {
   void begin() override {
     lock_writer();
     try {
-      script("BEGIN IMMEDIATE");
+      exec("BEGIN IMMEDIATE", {});  // prepared once, like every statement
     } catch (...) {
       unlock_writer();
       throw;
@@ -110,7 +110,7 @@ class SqliteConnection : public Connection {
     in_tx_ = true;
   }
   void commit() override {
-    script("COMMIT");  // on failure the transaction stays open for rollback()
+    exec("COMMIT", {});  // on failure the transaction stays open for rollback()
     in_tx_ = false;
     unlock_writer();
   }

@@ -2,6 +2,8 @@
 
 #include <malloc.h>
 #include <sys/resource.h>
+#include <sys/sendfile.h>
+#include <unistd.h>
 
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
@@ -347,13 +349,15 @@ struct Server::Impl {
     void answer(Reply r) {
       if (head_only) {
         // The length of the body a GET would have got.
-        r.headers.emplace_back("Content-Length", std::to_string(r.body.size()));
+        r.headers.emplace_back("Content-Length",
+                               std::to_string(r.file ? r.file->size : r.body.size()));
       }
       // A stop that began while the handler ran closes this connection too.
       send(std::move(r), keep && !srv.stopping, version, head_only);
     }
 
     void send(Reply r, bool keep_open, unsigned ver, bool head) {
+      if (r.file) return send_file(std::move(r), keep_open, ver, head);
       auto res = std::make_shared<bhttp::response<bhttp::string_body>>();
       res->version(ver ? ver : 11);
       res->result(static_cast<unsigned>(r.status));
@@ -383,6 +387,107 @@ struct Server::Impl {
             if (!ec && self->refused) return self->linger();
             if (ec || !keep_open) return self->close();
             self->guarded([&] { self->read_head(); });
+          });
+    }
+
+    // Sends a reply whose body is a file: the head, then the file's bytes
+    // straight from the file to the socket (read in pieces over TLS).
+    void send_file(Reply r, bool keep_open, unsigned ver, bool head) {
+      auto res = std::make_shared<bhttp::response<bhttp::empty_body>>();
+      res->version(ver ? ver : 11);
+      res->result(static_cast<unsigned>(r.status));
+      res->set(bhttp::field::server, "deskhost");
+      for (auto& [k, v] : r.headers)
+        if (!text::iequals(k, "Content-Length"))
+          res->insert(text::header_safe(k), text::header_safe(v));
+      res->content_length(r.file->size);
+      res->keep_alive(keep_open);
+      std::uint64_t bytes = r.file->size;
+      if (srv.opt.access_log) {
+        double ms = std::chrono::duration<double, std::milli>(SteadyClock::now() - started).count();
+        log_line("%s \"%s %s\" %d %llu %.1fms", remote.c_str(), log_method.c_str(),
+                 text::header_safe(log_target).c_str(), r.status,
+                 static_cast<unsigned long long>(bytes), ms);
+      }
+      auto file = head ? nullptr : r.file;
+      stream.expires_after(srv.opt.write_timeout);
+      // The serializer writes the head only: an empty body with the file's length.
+      auto sr = std::make_shared<bhttp::response_serializer<bhttp::empty_body>>(*res);
+      bhttp::async_write_header(
+          stream, *sr,
+          [self = shared_from_this(), res, sr, file, keep_open](beast::error_code ec, std::size_t) {
+            if (ec) return self->close();
+            if (!file) return self->sent(keep_open, false);
+            self->guarded([&] { self->send_file_bytes(file, 0, keep_open); });
+          });
+    }
+
+    // After a reply: the next request, or the end of the connection.
+    void sent(bool keep_open, bool big) {
+      reply.reset();
+      if (big) srv.schedule_trim();
+      if (refused) return linger();
+      if (!keep_open) return close();
+      guarded([&] { read_head(); });
+    }
+
+    void send_file_bytes(std::shared_ptr<const FileBody> file, std::uint64_t offset,
+                         bool keep_open) {
+      if (stream.secure()) return send_file_pieces(std::move(file), offset, keep_open);
+      auto& sock = stream.socket();
+      beast::error_code ec;
+      sock.native_non_blocking(true, ec);
+      if (ec) return close();
+      while (offset < file->size) {
+        off_t off = static_cast<off_t>(offset);
+        std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(file->size - offset, 1u << 30));
+        ssize_t n = ::sendfile(sock.native_handle(), file->fd, &off, want);
+        if (n > 0) {
+          offset += static_cast<std::uint64_t>(n);
+          continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+          // Waits for room in the socket, within the write deadline.
+          auto timer = std::make_shared<net::steady_timer>(stream.get_executor());
+          timer->expires_after(srv.opt.write_timeout);
+          timer->async_wait([self = shared_from_this()](beast::error_code e) {
+            if (!e) self->close();
+          });
+          sock.async_wait(tcp::socket::wait_write, [self = shared_from_this(), file, offset,
+                                                    keep_open, timer](beast::error_code e) {
+            timer->cancel();
+            if (e) return self->close();
+            self->guarded([&] { self->send_file_bytes(file, offset, keep_open); });
+          });
+          return;
+        }
+        // The file shrank or cannot be read: the client must not take what it
+        // got for the whole file.
+        return close();
+      }
+      sent(keep_open, false);
+    }
+
+    void send_file_pieces(std::shared_ptr<const FileBody> file, std::uint64_t offset,
+                          bool keep_open) {
+      if (offset >= file->size) return sent(keep_open, false);
+      auto piece = std::make_shared<std::string>(
+          static_cast<std::size_t>(std::min<std::uint64_t>(file->size - offset, 256 * 1024)), '\0');
+      ssize_t n;
+      do {
+        n = ::pread(file->fd, piece->data(), piece->size(), static_cast<off_t>(offset));
+      } while (n < 0 && errno == EINTR);
+      if (n <= 0) return close();
+      piece->resize(static_cast<std::size_t>(n));
+      stream.expires_after(srv.opt.write_timeout);
+      net::async_write(
+          stream, net::buffer(*piece),
+          [self = shared_from_this(), file, piece, offset, keep_open](beast::error_code ec,
+                                                                      std::size_t) {
+            if (ec) return self->close();
+            self->guarded([&] { self->send_file_pieces(file, offset + piece->size(), keep_open); });
           });
     }
 

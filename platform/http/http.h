@@ -8,6 +8,8 @@
 // (with 400 when the request could not be read).
 #pragma once
 
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -32,10 +34,23 @@ struct Message {
   std::string header(std::string_view name) const;
 };
 
+// An open file sent as a reply's body, `size` bytes from its start, straight
+// from the file to the connection. Owns the descriptor.
+struct FileBody {
+  FileBody(int fd, std::uint64_t size) : fd(fd), size(size) {}
+  ~FileBody() { ::close(fd); }
+  FileBody(const FileBody&) = delete;
+  FileBody& operator=(const FileBody&) = delete;
+  const int fd;
+  const std::uint64_t size;
+};
+
 struct Reply {
   int status = 200;
   Pairs headers;
   std::string body;
+  // When set, the body is this file and `body` is empty.
+  std::shared_ptr<const FileBody> file{};
 };
 
 // Receives the reply of one request; called exactly once, on any thread.

@@ -57,6 +57,7 @@ void right_page(asp::ScriptingContext& ctx) {
   }
   // The client functions the desk's markup calls.
   ctx.response().Write("<script language='javascript' src='apply.js'></script>");
+  const db::ReadScope panels(ctx.conn());
   if (host::edition_of(ctx.config()) == host::Edition::law)
     ctx.response().Write(case_strip(ctx.conn(), ctx.session().get("uid")));
   right->form_end = host::form_token_field(ctx);
@@ -70,6 +71,7 @@ void rz_page(asp::ScriptingContext& ctx) {
                                                         : "deskserver.rz";
   auto rz = ctx.server().CreateObject<Rz>(progid);
   auto& out = ctx.response();
+  const db::ReadScope reads(ctx.conn());
   // Links without a target of their own (a reminder whose pop-up the browser
   // blocked) open in the work frame, not in this 59-pixel bar.
   out.Write(

@@ -4,6 +4,7 @@
 
 #include "core/text.h"
 #include "server/desk/format.h"
+#include "server/desk/rz.h"
 #include "server/work/work.h"
 
 namespace desk::deskpages {
@@ -146,8 +147,7 @@ void Right::work_panel(db::Connection& conn) {
   write("<tr><td class='10blue'>");
 
   // Every pending item counts, whatever its date.
-  std::string pending =
-      conn.scalar("SELECT COUNT(*) FROM newwork WHERE status = 0 AND userid = ?", {uid});
+  std::string pending = num(waiting_of(conn, uid).work);
   write("<a href='newwork.asp' class='aapply'>您共有<font class=numberbold>" + pending +
         "</font>项待办的工作</a>");
 
@@ -185,9 +185,9 @@ void Right::mail_panel(db::Connection& conn) {
   write("<tr><td width='34%' height='47'></td><td width='66%' height='47'></td></tr>");
   write("<tr><td width='34%'></td><td valign='top' width='66%'>");
 
-  std::string total = conn.scalar("SELECT COUNT(*) FROM mail WHERE topeopleid = ?", {uid});
-  std::string unread =
-      conn.scalar("SELECT COUNT(*) FROM mail WHERE topeopleid = ? AND status = 0", {uid});
+  const Waiting waiting = waiting_of(conn, uid);
+  std::string total = num(waiting.mails);
+  std::string unread = num(waiting.mail);
   db::Result newest = conn.query(
       "SELECT id, title FROM mail WHERE topeopleid = ? AND status = 0 ORDER BY id DESC LIMIT ?",
       {uid, kMailLines});

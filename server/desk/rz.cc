@@ -42,12 +42,11 @@ std::string num(std::int64_t n) {
 Waiting waiting_of(db::Connection& conn, const std::string& uid) {
   Waiting w;
   if (uid.empty()) return w;
-  db::Result r = conn.query(
-      "SELECT (SELECT COUNT(*) FROM newwork WHERE status = 0 AND userid = ?) AS work, "
-      "(SELECT COUNT(*) FROM mail WHERE status = 0 AND topeopleid = ?) AS mail",
-      {uid, uid});
+  db::Result r = conn.query("SELECT work, unread, mails FROM usercounts WHERE userid = ?", {uid});
+  if (r.empty()) return w;
   w.work = r.front().integer("work");
-  w.mail = r.front().integer("mail");
+  w.mail = r.front().integer("unread");
+  w.mails = r.front().integer("mails");
   return w;
 }
 

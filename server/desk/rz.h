@@ -36,11 +36,12 @@ class Rz : public asp::PageComponent {
 class RzSimp : public Rz {};
 class RzFull : public Rz {};
 
-// Pending work and unread mail of a user, for the status line and the
-// window title.
+// Pending work and mail of a user, for the desk, the status line and the
+// window title: read from the counts the database keeps, one row per user.
 struct Waiting {
-  std::int64_t work = 0;
-  std::int64_t mail = 0;
+  std::int64_t work = 0;   // open items
+  std::int64_t mail = 0;   // unread mails
+  std::int64_t mails = 0;  // all mails
 };
 Waiting waiting_of(db::Connection& conn, const std::string& uid);
 

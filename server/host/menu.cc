@@ -177,6 +177,7 @@ void Left::main(db::Connection& conn) {
   const std::string uid = session().get("uid");
   bool waiting = false;
   if (!uid.empty()) {
+    const db::ReadScope reads(conn);
     waiting = !conn.query("SELECT id FROM newwork WHERE status = 0 AND userid = ? LIMIT 1", {uid})
                    .empty() ||
               !conn.query("SELECT id FROM mail WHERE status = 0 AND topeopleid = ? LIMIT 1", {uid})

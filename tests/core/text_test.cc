@@ -1,6 +1,7 @@
 // Text conversions and escaping: the wire encoding, form decoding, list
 // titles and the contexts values are written into.
 #include <gtest/gtest.h>
+#include <iconv.h>
 
 #include "core/text.h"
 
@@ -22,6 +23,38 @@ TEST(Gb18030, ChineseRoundTripsIncludingCharactersOutsideGb2312) {
   for (int i = 0; i < 5000; ++i) long_text += "公文流转";
   EXPECT_EQ(from_gb18030(to_gb18030(long_text)), long_text);
   EXPECT_EQ(to_gb18030("plain ascii"), "plain ascii");
+}
+
+// The encoder's own table for the Basic Multilingual Plane gives what the
+// system's converter gives, for every character it converts, in running text.
+TEST(Gb18030, EveryCharacterOfTheBasicPlaneAsTheConverterHasIt) {
+  iconv_t cd = iconv_open("GB18030", "UTF-8");
+  ASSERT_NE(cd, reinterpret_cast<iconv_t>(-1));
+  auto convert = [&](std::string in_text, std::string& result) {
+    result.assign(in_text.size() * 2 + 8, '\0');
+    char* in = in_text.data();
+    char* out = result.data();
+    size_t inleft = in_text.size(), outleft = result.size();
+    bool ok = iconv(cd, &in, &inleft, &out, &outleft) != static_cast<size_t>(-1);
+    result.resize(result.size() - outleft);
+    return ok;
+  };
+  std::string all = "a", expected = "a", one;
+  int refused = 0;
+  for (int cp = 0x80; cp < 0x10000; ++cp) {
+    if (cp >= 0xD800 && cp <= 0xDFFF) continue;
+    std::string c = decode_ncr("&#" + std::to_string(cp) + ";");
+    if (!convert(c, one)) {
+      ++refused;
+      continue;
+    }
+    all += c + "x";
+    expected += one + "x";
+  }
+  iconv_close(cd);
+  EXPECT_LT(refused, 100);
+  EXPECT_TRUE(to_gb18030(all) == expected);
+  EXPECT_EQ(from_gb18030(to_gb18030(all)), all);
 }
 
 TEST(Gb18030, InvalidInputIsReplacedNotDropped) {

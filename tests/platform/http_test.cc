@@ -1,6 +1,8 @@
 // The HTTP server over real sockets on 127.0.0.1: keep-alive, body and
 // header limits, 100-continue, timeouts, HEAD, failures and shutdown.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
@@ -265,6 +267,43 @@ TEST(HttpServer, StalledUploadDoesNotHoldShutdownBeyondTheGrace) {
   server.reset();  // with the upload still pending
   EXPECT_TRUE(c.closed_by_server());
   EXPECT_EQ(h.handled, 0);
+}
+
+// A reply whose body is a file: the bytes arrive whole, HEAD gets the
+// length only, and the connection serves the next request.
+TEST(HttpServer, FileBodiesAreSentWholeOnAKeptConnection) {
+  std::string bytes(3 * 1024 * 1024 + 17, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 131 % 251);
+  char path[] = "/tmp/desk-filebody-XXXXXX";
+  int fd = ::mkstemp(path);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  ::close(fd);
+  struct FileHandler : TestHandler {
+    const char* file;
+    http::Reply handle(http::Message& m) override {
+      if (m.target != "/file") return TestHandler::handle(m);
+      http::Reply r{200, {{"Content-Type", "application/octet-stream"}}, ""};
+      int f = ::open(file, O_RDONLY | O_CLOEXEC);
+      r.file = std::make_shared<const http::FileBody>(f, ::lseek(f, 0, SEEK_END));
+      return r;
+    }
+  } h;
+  h.file = path;
+  http::Server server(quiet_options(), h);
+  server.listen();
+  server.start();
+  Client c(server.port());
+  c.send(get("/file"));
+  auto r = c.read();
+  EXPECT_EQ(r.result_int(), 200);
+  EXPECT_TRUE(r.body() == bytes);
+  c.send("HEAD /file HTTP/1.1\r\nHost: t\r\n\r\n");
+  auto head = c.read(true);
+  EXPECT_EQ(head[bhttp::field::content_length], std::to_string(bytes.size()));
+  c.send(get("/next"));
+  EXPECT_EQ(c.read().body(), "GET /next ");
+  ::unlink(path);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // The web host without a network: routing, static files, path safety,
 // security headers, the login gate and body limits.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <fstream>
 
@@ -161,6 +163,94 @@ TEST(SiteHost, AFailingPageRollsBackAndShowsAnErrorPage) {
   EXPECT_EQ(r.status, 409);
   EXPECT_EQ(r.body.find("half"), std::string::npos);
   EXPECT_EQ(app.db().scalar("SELECT COUNT(*) FROM depart WHERE depno = 9"), "0");
+}
+
+}  // namespace
+}  // namespace desk
+
+namespace desk {
+namespace {
+
+// Static files kept in memory (here at once: no settling time) and
+// conditional requests. Each change below leaves the size or a time stamp
+// different, which is what the cache compares.
+TEST(SiteHost, KeptFilesFollowChangesOnDiskAndAnswerConditionalRequests) {
+  asp::HostOptions options;
+  options.statics.settle = std::chrono::milliseconds(0);
+  options.statics.stream_from = 64;
+  TestApp app({}, {2006, 12, 3, 15, 30, 45}, options);
+  const auto file = app.dir() / "page.htm";
+  auto set_mtime = [&](std::time_t t) {
+    timespec times[2] = {{t, 0}, {t, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+  };
+  auto get = [&](std::vector<std::pair<std::string, std::string>> headers = {}) {
+    auto m = app.make("GET", "/tarvo/page.htm");
+    for (auto& h : headers) m.headers.push_back(h);
+    return app.send(m);
+  };
+
+  app.write_file("page.htm", "first");
+  set_mtime(1000000000);
+  auto r = get();
+  EXPECT_EQ(r.body, "first");
+  EXPECT_EQ(header(r, "Last-Modified"), "Sun, 09 Sep 2001 01:46:40 GMT");
+  const std::string etag = header(r, "ETag");
+  EXPECT_EQ(get().body, "first");  // from memory now
+
+  struct Case {
+    std::vector<std::pair<std::string, std::string>> headers;
+    int status;
+  };
+  const Case cases[] = {
+      {{{"If-None-Match", etag}}, 304},
+      {{{"If-None-Match", "\"other\", W/" + etag}}, 304},
+      {{{"If-None-Match", "*"}}, 304},
+      {{{"If-None-Match", "\"other\""}}, 200},
+      {{{"If-Modified-Since", "Sun, 09 Sep 2001 01:46:40 GMT"}}, 304},
+      {{{"If-Modified-Since", "Sun, 09 Sep 2001 01:46:39 GMT"}}, 200},
+      {{{"If-Modified-Since", "yesterday"}}, 200},
+      // If-None-Match decides when both come.
+      {{{"If-None-Match", "\"other\""}, {"If-Modified-Since", "Sun, 09 Sep 2001 01:46:40 GMT"}},
+       200},
+  };
+  for (const Case& c : cases) {
+    auto a = get(c.headers);
+    EXPECT_EQ(a.status, c.status) << c.headers.front().second;
+    EXPECT_EQ(header(a, "ETag"), etag);
+    EXPECT_EQ(a.body, c.status == 200 ? "first" : "");
+  }
+
+  // Same size, other bytes, a later time stamp: read again, new validators.
+  app.write_file("page.htm", "again");
+  set_mtime(1000000001);
+  r = get({{"If-None-Match", etag}});
+  EXPECT_EQ(r.status, 200);
+  EXPECT_EQ(r.body, "again");
+  EXPECT_NE(header(r, "ETag"), etag);
+  // Other size, time stamp set back to the first one: read again.
+  app.write_file("page.htm", "third!");
+  set_mtime(1000000000);
+  EXPECT_EQ(get().body, "third!");
+  // Replaced by another file under the same name.
+  app.write_file("other.htm", "fourth");
+  std::filesystem::rename(app.dir() / "other.htm", file);
+  set_mtime(1000000000);
+  EXPECT_EQ(get().body, "fourth");
+  std::filesystem::remove(file);
+  EXPECT_EQ(get().status, 404);
+
+  // A large file is handed over open, with its length and validators.
+  app.write_file("big.htm", std::string(100, 'x'));
+  auto big = app.send(app.make("GET", "/tarvo/big.htm"));
+  EXPECT_EQ(big.status, 200);
+  ASSERT_TRUE(big.file);
+  EXPECT_EQ(big.file->size, 100u);
+  EXPECT_TRUE(big.body.empty());
+  EXPECT_FALSE(header(big, "ETag").empty());
+  auto big_again = app.make("GET", "/tarvo/big.htm");
+  big_again.headers.emplace_back("If-None-Match", header(big, "ETag"));
+  EXPECT_EQ(app.send(big_again).status, 304);
 }
 
 }  // namespace
