@@ -34,6 +34,10 @@ class ServerStream {
   void expires_after(Duration d) {
     tcp().expires_after(d);
   }
+  template <class TimePoint>
+  void expires_at(TimePoint t) {
+    tcp().expires_at(t);
+  }
 
   // The server side of the TLS handshake; only for a secure stream.
   template <class Handler>
