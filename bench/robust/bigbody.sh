@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Big bodies: a 1 GiB upload is refused before it is read; UPLOADS concurrent
 # uploads of MB MiB (the upload ceiling raised to fit) succeed with the
-# server's peak memory under three times the bytes in flight.
+# server's memory growth under three times the bytes in flight.
 #   bash bench/robust/bigbody.sh [--short | UPLOADS MB]   default 20 20; --short: 20 5
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"

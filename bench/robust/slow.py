@@ -1,5 +1,5 @@
 """Slow clients: CONNECTIONS connections that send one byte of a request
-head every INTERVAL seconds (each opened again one interval after the server
+head (every tenth: of a request body) every INTERVAL seconds (each opened again one interval after the server
 closed or refused it) while logged-in users work through the desk, the menu, the
 mail box and a static file. The users' answers must all succeed and their
 99th percentile stay under one second.
@@ -28,6 +28,11 @@ USERS = [("zhang", "zhang123"), ("li", "li123"), ("wang", "wang123"), ("zhao", "
 PAGES = ["right.asp", "left.asp", "mailbox.asp", "default.htm"]
 P99_BOUND = 1.0
 HEAD = b"GET /tarvo/default.htm HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: " + b"a" * 4000
+# Every BODY_EVERY-th slow connection sends this head whole, then its body a
+# byte at a time.
+BODY_EVERY = 10
+BODY_HEAD = (b"POST /tarvo/login.asp HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: "
+             b"application/x-www-form-urlencoded\r\nContent-Length: 4000\r\n\r\n")
 
 
 class Attack:
@@ -38,10 +43,10 @@ class Attack:
         self.sel = selectors.DefaultSelector()
         self.opened = self.refused = self.dropped = self.failed = 0
         self.peak = 0
-        self.live = {}  # socket -> [bytes sent, source address]
+        self.live = {}  # socket -> [bytes sent, source address, dribbles a body]
         self.comeback = []  # (time, source address): reopened one interval after a drop
 
-    def open(self, source):
+    def open(self, source, body):
         s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         s.setblocking(False)
         try:
@@ -51,18 +56,18 @@ class Attack:
             s.close()
             self.failed += 1
             return
-        self.live[s] = [0, source]
+        self.live[s] = [0, source, body]
         self.sel.register(s, selectors.EVENT_READ)
         self.opened += 1
 
     def close(self, s):
         self.sel.unregister(s)
         s.close()
-        return self.live.pop(s)[1]
+        return self.live.pop(s)[1:]
 
     def run(self, until):
         for i in range(self.count):
-            self.open("127.0.0.%d" % (2 + i // SPREAD))
+            self.open("127.0.0.%d" % (2 + i // SPREAD), i % BODY_EVERY == 0)
         next_tick = time.monotonic() + self.interval
         while time.monotonic() < until:
             timeout = max(0.0, min(next_tick, until) - time.monotonic())
@@ -81,14 +86,17 @@ class Attack:
                 next_tick += self.interval
                 for s, state in list(self.live.items()):
                     try:
-                        s.send(HEAD[state[0] % len(HEAD):][:1])
+                        if state[2]:
+                            s.send(BODY_HEAD if state[0] == 0 else b"a")
+                        else:
+                            s.send(HEAD[state[0] % len(HEAD):][:1])
                         state[0] += 1
                     except OSError:
                         self.dropped += 1
                         self.comeback.append((time.monotonic() + self.interval, self.close(s)))
                 now = time.monotonic()
-                for _, source in [c for c in self.comeback if c[0] <= now]:
-                    self.open(source)
+                for _, (source, body) in [c for c in self.comeback if c[0] <= now]:
+                    self.open(source, body)
                 self.comeback = [c for c in self.comeback if c[0] > now]
             self.peak = max(self.peak, len(self.live))
         for s in list(self.live):
@@ -134,7 +142,7 @@ def main():
     server = Server(deskhost, app, os.path.join(work, "serve.log"))
     server.start()
     try:
-        print("slow: %d connections sending one head byte every %.0f s, %d users, %.0f s" %
+        print("slow: %d connections sending one byte of a head (or body) every %.0f s, %d users, %.0f s" %
               (count, interval, len(USERS), seconds), flush=True)
         attack = Attack(server.port, count, interval)
         until = time.monotonic() + seconds
