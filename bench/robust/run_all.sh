@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Every robustness script in turn: crash safety, slow clients, load, big
-# bodies. --short runs the sizes meant for CI (about two minutes in all);
+# bodies. --short runs the sizes meant for CI (about a minute in all);
 # without it the full sizes (the load alone takes ten minutes).
 #   bash bench/robust/run_all.sh [--short]
 # Exits 1 when any script found a bound broken.
