@@ -11,6 +11,10 @@ bash scripts/build.sh
 status=0
 (cd build && ctest --output-on-failure -j2) || status=1
 
+# Faults from outside, short sizes: kills during writes, slow clients, load
+# and big bodies, each against its own server on 127.0.0.1 (bench/robust/).
+DESKHOST=$PWD/build/bin/deskhost bash bench/robust/run_all.sh --short || status=1
+
 # Every parser of outside input: its kept corpus (replayed by CTest above)
 # plus a short run of new inputs under libFuzzer.
 bash scripts/fuzz.sh --seconds "${DESK_FUZZ_SECONDS:-60}" || status=1

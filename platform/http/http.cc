@@ -86,7 +86,8 @@ struct Server::Impl {
   std::list<std::weak_ptr<Conn>> conns;
   unsigned admitted = 0;
   std::unordered_map<std::string, unsigned> per_address;
-  std::atomic<std::uint64_t> n_accepted{0}, n_refused{0}, n_accept_failures{0}, n_faults{0};
+  std::atomic<std::uint64_t> n_accepted{0}, n_refused{0}, n_accept_failures{0}, n_faults{0},
+      n_evicted{0};
   std::atomic<bool> trim_pending{false};
 
   net::io_context ioc;
@@ -121,7 +122,11 @@ struct Server::Impl {
     std::shared_ptr<bhttp::response<bhttp::string_body>> reply;
     std::string remote;
     bool admitted = false;  // counted against the ceilings
-    bool idle = true;       // waiting for the next request head
+    // Since when the connection waits for a request head (its TLS handshake
+    // included), in steady-clock ticks; 0 while a request is under way.
+    std::atomic<SteadyClock::rep> waiting_since{SteadyClock::now().time_since_epoch().count()};
+    std::atomic<bool> evicted{false};  // gave its place to a newcomer: no further request
+    bool idle = true;                  // waiting for the next request head
     bool reading_body = false;
     bool answering = false;        // the request was read; its answer is under way
     bool refused = false;          // answered before the request was read whole
@@ -189,8 +194,9 @@ struct Server::Impl {
     }
 
     void read_head() {
-      if (srv.stopping) return close();
+      if (srv.stopping || evicted) return close();
       idle = true;
+      waiting_since = SteadyClock::now().time_since_epoch().count();
       reading_body = false;
       answering = false;
       body_bytes = 0;
@@ -258,6 +264,7 @@ struct Server::Impl {
 
     void on_head(beast::error_code ec) {
       idle = false;
+      waiting_since = 0;
       if (ec) {
         if (ec == bhttp::error::header_limit) return fail_fast(431, "request header too large");
         if (ec != bhttp::error::end_of_stream && ec != net::error::operation_aborted &&
@@ -583,17 +590,38 @@ struct Server::Impl {
     auto ep = sock.remote_endpoint(ec);
     std::string addr = ec ? "-" : ep.address().to_string();
     bool over = false;
+    std::shared_ptr<Conn> evicted;
+    std::vector<std::shared_ptr<Conn>> seen;  // released after the lock
     {
       std::lock_guard lock(conns_mu);
       unsigned& mine = per_address[addr];
-      over = (max_conns && admitted >= max_conns) ||
-             (opt.max_connections_per_address && mine >= opt.max_connections_per_address);
+      bool over_mine = opt.max_connections_per_address && mine >= opt.max_connections_per_address;
+      over = (max_conns && admitted >= max_conns) || over_mine;
+      if (over) {
+        evicted = longest_waiting(over_mine ? &addr : nullptr, seen);
+        if (evicted) {
+          // The newcomer takes the place at once; the one evicted is closed
+          // on its own strand and no longer counts.
+          evicted->admitted = false;
+          --admitted;
+          if (--per_address[evicted->remote] == 0 && evicted->remote != addr)
+            per_address.erase(evicted->remote);
+          over = false;
+        }
+      }
       if (!over) {
         ++admitted;
         ++mine;
       } else if (mine == 0) {
         per_address.erase(addr);
       }
+    }
+    if (evicted) {
+      ++n_evicted;
+      net::post(evicted->stream.get_executor(), [evicted] {
+        // A head that arrived meanwhile is served; the connection ends after it.
+        if (evicted->idle) evicted->close();
+      });
     }
     if (over) {
       ++n_refused;
@@ -618,6 +646,31 @@ struct Server::Impl {
         c->begin();
       });
     });
+  }
+
+  // The admitted connection (of `addr` when given) that has waited longest
+  // for a request head, at least evict_after; null when there is none. It
+  // stops waiting here, so it is chosen once. Called with conns_mu held.
+  // The connections looked at are kept in `seen`, so that none is destroyed
+  // (which takes conns_mu) while the lock is held.
+  std::shared_ptr<Conn> longest_waiting(const std::string* addr,
+                                        std::vector<std::shared_ptr<Conn>>& seen) {
+    const auto latest = (SteadyClock::now() - opt.evict_after).time_since_epoch().count();
+    Conn* best = nullptr;
+    SteadyClock::rep best_since = 0;
+    for (auto& w : conns) {
+      auto c = w.lock();
+      if (!c || !c->admitted || (addr && c->remote != *addr)) continue;
+      auto since = c->waiting_since.load();
+      seen.push_back(std::move(c));
+      if (since == 0 || since > latest || (best && since >= best_since)) continue;
+      best = seen.back().get();
+      best_since = since;
+    }
+    if (!best) return nullptr;
+    best->waiting_since = 0;
+    best->evicted = true;
+    return best->shared_from_this();
   }
 
   void begin_stop() {
@@ -747,6 +800,7 @@ Stats Server::stats() const {
   Stats s;
   s.accepted = impl_->n_accepted;
   s.refused = impl_->n_refused;
+  s.evicted = impl_->n_evicted;
   s.accept_failures = impl_->n_accept_failures;
   s.faults = impl_->n_faults;
   std::lock_guard lock(impl_->conns_mu);

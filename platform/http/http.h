@@ -96,6 +96,12 @@ struct Options {
   // below the process's descriptor limit.
   unsigned max_connections = 1000;
   unsigned max_connections_per_address = 64;
+  // At a ceiling, a new connection takes the place of the one (of that
+  // address, for the ceiling per address) that has waited longest for a
+  // request head, once it has waited at least this long: clients that open
+  // connections and send nothing, or a byte now and then, cannot lock the
+  // others out. The newcomer is refused only when no connection waits.
+  std::chrono::milliseconds evict_after{1000};
   // After a request or reply body of at least this many bytes, freed memory
   // is handed back to the system.
   std::size_t trim_threshold = 1024 * 1024;
@@ -109,6 +115,7 @@ struct Options {
 struct Stats {
   std::uint64_t accepted = 0;         // connections served
   std::uint64_t refused = 0;          // connections over a ceiling
+  std::uint64_t evicted = 0;          // waiting connections closed for a newcomer
   std::uint64_t accept_failures = 0;  // accepts that failed (descriptors short)
   std::uint64_t faults = 0;           // connections ended by an exception
   unsigned open = 0;                  // connections served now

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Writes the kept fuzz corpora under tests/fuzz/corpus/ (multipart, form,
-cookie, gb18030). Run from anywhere; the files are committed, so this only
+cookie, gb18030, target). Run from anywhere; the files are committed, so this only
 needs running again when the cases below change:
 
     python3 tests/fuzz/make_corpus.py
@@ -218,6 +218,20 @@ def main():
         ("fffd", gb("\ufffd")), ("ascii", b"plain ascii"), ("truncated", b"\xd6\xd0\xce"),
         ("bad-lead", b"\x80\xff\xfe"), ("bad-four", b"\x81\x30\x81"), ("utf8", "中文".encode()),
         ("nul", b"\x00\xd6\x00\xd0"), ("max-four", b"\xe3\x32\x9a\x35\xfe\x39\xfe\x39")])
+    # Request target, then the Host and Origin lines (target_fuzz.cc).
+    counts["target"] = simple("target", [
+        ("plain", b"/tarvo/login.asp?a=1&b=2\n127.0.0.1:8080\nhttp://127.0.0.1:8080"),
+        ("gb-query", b"/tarvo/writemail.asp?filename=%D6%D0%CE%C4.doc&x=%26%2320013%3B"),
+        ("dotdot", b"/tarvo/../app.conf"), ("dotdot-encoded", b"/tarvo/%2e%2e/%2E%2e%2fapp.conf"),
+        ("backslash", b"/tarvo/a%5c..%5capp.conf"), ("nul", b"/tarvo/a%00.asp?x=\x00"),
+        ("hidden", b"/tarvo/.git/config"), ("double-slash", b"/tarvo//x.asp"),
+        ("bare", b"/tarvo"), ("trailing", b"/tarvo/dir/"), ("no-slash", b"tarvo/x"),
+        ("percent-cut", b"/tarvo/%/%4/%G1?%&%4"), ("utf8-path", "/tarvo/中文.htm".encode()),
+        ("gb-path", b"/tarvo/%D6%D0.htm"), ("long", b"/tarvo/" + b"a/" * 2000 + b"?" + b"k=v&" * 500),
+        ("origin-other", b"/tarvo/x.asp\nExample.com:80\nhttps://example.com"),
+        ("origin-port", b"/tarvo/x.asp\nexample.com\nhttp://EXAMPLE.com:80/path"),
+        ("origin-userinfo", b"/tarvo/x.asp\nexample.com\nhttp://a:b@example.com"),
+        ("origin-null", b"/\nexample.com\nnull")])
     for k, v in counts.items():
         print("%s: %d inputs" % (k, v))
 

@@ -147,6 +147,7 @@ TEST(UnderAttack, ConnectionCeilingsPerAddressAndInAll) {
   http::Options o = fast_options();
   o.max_connections = 5;
   o.max_connections_per_address = 2;
+  o.evict_after = std::chrono::hours(1);  // the connections held here never give way
   LiveHost h(o);
   auto served = [&](HttpClient& c) {
     c.send(get("/tarvo/default.htm"));
@@ -175,6 +176,40 @@ TEST(UnderAttack, ConnectionCeilingsPerAddressAndInAll) {
   HttpClient again(h.port(), "127.0.0.1");
   EXPECT_TRUE(served(again));
   EXPECT_EQ(h.server.stats().refused, 2u);
+}
+
+// Connections that dribble their request head hold places only until a
+// newcomer needs one: the one of the newcomer's address that has waited
+// longest gives way at the ceiling per address, the longest waiting of all at
+// the total ceiling; a connection whose head is complete is served.
+TEST(UnderAttack, SlowHeadsGiveWayToNewcomersAtTheCeilings) {
+  http::Options o = fast_options();
+  o.header_timeout = 60s;
+  o.max_connections = 3;
+  o.max_connections_per_address = 2;
+  o.evict_after = 0ms;
+  LiveHost h(o);
+  const std::string head = get("/tarvo/default.htm");
+  std::vector<std::unique_ptr<HttpClient>> slow;
+  for (const char* from : {"127.0.0.3", "127.0.0.2", "127.0.0.2"}) {
+    slow.push_back(std::make_unique<HttpClient>(h.port(), from));
+    slow.back()->send(head.substr(0, 5));
+    ASSERT_TRUE(eventually([&] { return h.server.stats().open == slow.size(); }));
+  }
+  std::vector<std::unique_ptr<HttpClient>> kept;  // open, so they keep their places
+  auto served = [&](const char* from) {
+    kept.push_back(std::make_unique<HttpClient>(h.port(), from));
+    kept.back()->send(head);
+    return kept.back()->read().result_int() == 200;
+  };
+  EXPECT_TRUE(served("127.0.0.2"));  // over its address's ceiling: .2's oldest gives way
+  EXPECT_TRUE(slow[1]->closed_by_server());
+  EXPECT_TRUE(served("127.0.0.4"));  // over the total: the oldest of all gives way
+  EXPECT_TRUE(slow[0]->closed_by_server());
+  slow[2]->send(head.substr(5));
+  EXPECT_EQ(slow[2]->read().result_int(), 200);
+  EXPECT_EQ(h.server.stats().evicted, 2u);
+  EXPECT_EQ(h.server.stats().refused, 0u);
 }
 
 TEST(UnderAttack, FourHundredAnonymousUploadsAreRefusedUnread) {
