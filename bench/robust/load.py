@@ -159,8 +159,10 @@ def main():
     subprocess.run([deskhost, "init", app, "--demo", "--password-cost", "min",
                     "--admin-password", "load-%d" % os.getpid()], check=True,
                    stdout=subprocess.DEVNULL)
-    # Steps are a fifth of the operations; a user took about 5 a second here.
-    items_each = int(max(100, seconds * 8))
+    # Steps are a fifth of the operations; a client took up to about 8 a
+    # second on this machine: room for five times that, so a faster server
+    # never runs out.
+    items_each = int(max(200, seconds * 40))
     users, items = prepare(os.path.join(app, "data", "office.db"), clients, items_each)
     server = Server(deskhost, app, os.path.join(work, "serve.log"))
     server.start()

@@ -6,7 +6,6 @@
 #include "core/text.h"
 
 namespace desk::asp {
-namespace {
 
 std::string random_token() {
   unsigned char raw[32];
@@ -19,8 +18,6 @@ std::string random_token() {
   }
   return out;
 }
-
-}  // namespace
 
 SessionStore::SessionStore(std::chrono::seconds idle_timeout) : timeout_(idle_timeout) {
   if (sodium_init() < 0) throw Error(Errc::internal, "libsodium init failed");

@@ -104,6 +104,9 @@ class Session {
 // Cookie that carries the session token.
 inline constexpr const char* kSessionCookie = "DESKSID";
 
+// 64 hex digits from the system's random source (session and transfer tokens).
+std::string random_token();
+
 // The session token in a request's Cookie header ("" when there is none).
 std::string session_token_of(std::string_view cookie_header);
 

@@ -1,12 +1,11 @@
 #include "server/host/transfer.h"
 
-#include <sodium.h>
-
 #include <map>
 #include <mutex>
 #include <set>
 
 #include "core/text.h"
+#include "platform/asp/session.h"
 
 namespace desk::host {
 namespace {
@@ -34,18 +33,6 @@ Store& store() {
 
 constexpr std::size_t kMaxGrants = 20000;
 
-std::string new_token() {
-  unsigned char raw[32];
-  randombytes_buf(raw, sizeof raw);
-  static const char* hex = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : raw) {
-    out += hex[c >> 4];
-    out += hex[c & 15];
-  }
-  return out;
-}
-
 }  // namespace
 
 std::string transfer_document(const asp::Request& request) {
@@ -64,7 +51,7 @@ std::string issue_transfer(asp::ScriptingContext& ctx, std::string_view page,
   g.document = std::string(document);
   const DateTime now = ctx.now();
   g.expires = now.plus_seconds(kTransferMinutes * 60).iso();
-  std::string token = new_token();
+  std::string token = asp::random_token();
   Store& st = store();
   std::lock_guard lock(st.mu);
   const std::string current = now.iso();
