@@ -30,8 +30,9 @@ std::string_view strip_trailing(std::string_view name) {
 
 // Extension of a client or target file name: after its last full stop,
 // lowercased; "" when it has none.
-std::string name_ext(std::string_view name) {
-  name = strip_trailing(Upload::GetFileName(name));
+std::string name_ext(std::string_view path) {
+  const std::string file = Upload::GetFileName(path);
+  const std::string_view name = strip_trailing(file);
   std::size_t dot = name.rfind('.');
   return dot == std::string_view::npos ? "" : text::to_lower(name.substr(dot + 1));
 }

@@ -39,7 +39,7 @@ TEST(CaseRoad, FromAcceptanceToClosing) {
       "lawinfodocsave.asp",
       testing::control_body("road", {{"flowid", flowid}}, {{"委托合同.doc", "DOC-BYTES"}}),
       testing::control_content_type("road"));
-  EXPECT_EQ(header(up, "Location"), "lawinfodoc.asp?flowid=" + flowid);
+  EXPECT_EQ(header(up, "Location"), "lawinfodoc.asp?flowid=" + flowid) << up.status << text_of(up);
 
   const std::string info = text_of(f.zhang.get("lawdiscuss.asp?flowid=" + flowid));
   for (const char* tab : {"联系人(1)", "收费(1)", "工作日志(1)", "案件分析(1)", "案件文档(1)"})

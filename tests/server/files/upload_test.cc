@@ -8,6 +8,7 @@
 #include <set>
 #include <thread>
 
+#include "core/text.h"
 #include "server/files/upload.h"
 #include "tests/support/multipart_body.h"
 #include "tests/support/testapp.h"
@@ -148,6 +149,29 @@ TEST_F(UploadTest, FileRecords) {
   ASSERT_NE(dup.up->File("ab"), nullptr);
   dup.up->AllowExt("doc");
   EXPECT_EQ(dup.up->filedata("AB"), "3");
+}
+
+// Extensions of client names of every length, folders and trailing full
+// stops included, as recorded and as checked against a deny list.
+TEST_F(UploadTest, ExtensionsOfNamesOfEveryLength) {
+  std::vector<SentFile> sent;
+  std::vector<std::string> exts;
+  for (std::size_t n = 1; n <= 40; ++n) {
+    const std::string ext = n % 3 == 0 ? "docx" : n % 3 == 1 ? "PDF" : "asp";
+    std::string name = std::string(n, 'a') + "." + ext + (n % 4 == 0 ? ". " : "");
+    if (n % 5 == 0) name = "C:\\folder\\" + name;
+    sent.push_back({name, "x"});
+    exts.push_back(text::to_lower(ext));
+  }
+  Posted p(app, control(sent));
+  p.up->NoAllowExt("asp");
+  p.up->GetData(0);
+  ASSERT_EQ(p.up->File()->Count(), sent.size());
+  for (std::size_t i = 0; i < sent.size(); ++i) {
+    const std::string item = "file" + std::to_string(i + 1);
+    EXPECT_EQ(p.up->File(item)->FileExt, exts[i]) << sent[i].path;
+    EXPECT_EQ(p.up->filedata(item).empty(), exts[i] == "asp") << sent[i].path;
+  }
 }
 
 TEST(UploadPaths, SplittingKeepsItsRules) {
