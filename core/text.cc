@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <vector>
 
 #include "core/error.h"
@@ -161,33 +162,56 @@ unsigned long bmp_at(std::string_view s, std::size_t i, std::size_t& n) {
 
 }  // namespace
 
-std::string to_gb18030(std::string_view utf8) {
-  if (is_ascii(utf8)) return std::string(utf8);
+namespace {
+
+// Bytes before the first one of `s` at or above 0x80, from `from` on; eight
+// at a time where it can.
+std::size_t ascii_run_end(std::string_view s, std::size_t from) {
+  std::size_t i = from;
+  constexpr std::uint64_t kHigh = 0x8080808080808080ull;
+  for (; i + 8 <= s.size(); i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, s.data() + i, 8);
+    if (word & kHigh) break;
+  }
+  while (i < s.size() && static_cast<unsigned char>(s[i]) < 0x80) ++i;
+  return i;
+}
+
+}  // namespace
+
+bool append_gb18030(std::string& out, std::string_view utf8) {
   // Text of the Basic Multilingual Plane goes through the table; anything
-  // else (other planes, broken sequences) through the converter as a whole.
+  // else (other planes, broken sequences) leaves `out` as it was.
+  const std::size_t kept = out.size();
+  std::size_t i = ascii_run_end(utf8, 0);
+  out.append(utf8.data(), i);
+  if (i == utf8.size()) return true;
   const std::vector<std::uint32_t>& table = gb_table();
-  std::string out;
-  out.reserve(utf8.size() + utf8.size() / 4);
-  std::size_t i = 0;
+  out.reserve(out.size() + (utf8.size() - i) + (utf8.size() - i) / 4);
   while (i < utf8.size()) {
-    std::size_t run = i;
-    while (run < utf8.size() && static_cast<unsigned char>(utf8[run]) < 0x80) ++run;
-    out.append(utf8.data() + i, run - i);
-    i = run;
-    if (i == utf8.size()) break;
     std::size_t n = 0;
     unsigned long cp = bmp_at(utf8, i, n);
     std::uint32_t code = cp ? table[cp] : 0;
-    if (!code) return convert(kToGb, utf8, "?");
-    out += static_cast<char>(code >> 24);
-    out += static_cast<char>(code >> 16);
-    if ((code >> 16 & 0xFF) >= 0x30 && (code >> 16 & 0xFF) <= 0x39) {
-      out += static_cast<char>(code >> 8);
-      out += static_cast<char>(code);
+    if (!code) {
+      out.resize(kept);
+      return false;
     }
+    char bytes[4] = {static_cast<char>(code >> 24), static_cast<char>(code >> 16),
+                     static_cast<char>(code >> 8), static_cast<char>(code)};
+    out.append(bytes, (code >> 16 & 0xFF) >= 0x30 && (code >> 16 & 0xFF) <= 0x39 ? 4 : 2);
     i += n;
+    std::size_t run = ascii_run_end(utf8, i);
+    out.append(utf8.data() + i, run - i);
+    i = run;
   }
-  return out;
+  return true;
+}
+
+std::string to_gb18030(std::string_view utf8) {
+  std::string out;
+  if (append_gb18030(out, utf8)) return out;
+  return convert(kToGb, utf8, "?");
 }
 
 std::string from_gb18030(std::string_view gb) {

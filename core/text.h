@@ -13,6 +13,10 @@ namespace desk::text {
 
 // UTF-8 -> GB18030 bytes. Invalid UTF-8 sequences become '?'.
 std::string to_gb18030(std::string_view utf8);
+// Appends the GB18030 bytes of `utf8` to `out` when every character of it is
+// a whole sequence of the Basic Multilingual Plane; otherwise leaves `out`
+// as it was and returns false (to_gb18030 then converts it).
+bool append_gb18030(std::string& out, std::string_view utf8);
 // GB18030 bytes -> UTF-8. Undecodable bytes become U+FFFD.
 std::string from_gb18030(std::string_view gb);
 

@@ -20,10 +20,7 @@ class Response {
   // later writes are ignored; the page itself goes on unless it calls End.
   void Redirect(std::string_view url);
   [[noreturn]] void End();
-  void Clear() {
-    body_.clear();
-    pending_.clear();
-  }
+  void Clear() { body_.clear(); }
   // Adds a header; CR, LF and control characters are removed from both parts.
   void AddHeader(std::string_view name, std::string_view value);
 
@@ -32,14 +29,8 @@ class Response {
   int Status = 200;
 
   // For the host.
-  const std::string& body() const {
-    convert_pending();
-    return body_;
-  }
-  std::string release_body() {
-    convert_pending();
-    return std::move(body_);
-  }
+  const std::string& body() const { return body_; }
+  std::string release_body() { return std::move(body_); }
   const Pairs& headers() const { return headers_; }
   const std::string& location() const { return location_; }
   bool redirected() const { return !location_.empty(); }
@@ -47,11 +38,9 @@ class Response {
   std::string content_type_header() const;
 
  private:
-  // Text written is gathered in UTF-8 and converted in one go when the body
-  // is read or bytes are added.
-  void convert_pending() const;
-  mutable std::string body_;
-  mutable std::string pending_;
+  // Bytes room is made for at the first Write: a desk or a list page.
+  static constexpr std::size_t kBodyReserve = 16 * 1024;
+  std::string body_;  // the answer's bytes, text already in GB18030
   Pairs headers_;
   std::string location_;
 };

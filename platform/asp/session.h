@@ -104,7 +104,8 @@ class Session {
 // Cookie that carries the session token.
 inline constexpr const char* kSessionCookie = "DESKSID";
 
-// 64 hex digits from the system's random source (session and transfer tokens).
+// 64 hex digits of a ChaCha20 stream keyed from the system's random source,
+// per thread (session, form and transfer tokens).
 std::string random_token();
 
 // The session token in a request's Cookie header ("" when there is none).

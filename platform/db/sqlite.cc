@@ -17,9 +17,17 @@
 namespace desk::db {
 namespace {
 
+// Process-wide settings, made once before the library's first use: no
+// memory statistics (they take a global mutex on every allocation).
+void configure_library() {
+  static std::once_flag once;
+  std::call_once(once, [] { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); });
+}
+
 class SqliteConnection : public Connection {
  public:
   SqliteConnection(const std::string& path, const SqliteOptions& opt) {
+    configure_library();
     int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (opt.create ? SQLITE_OPEN_CREATE : 0);
     if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
       std::string msg = db_ ? sqlite3_errmsg(db_) : "out of memory";

@@ -134,6 +134,11 @@ void Right::main1(db::Connection& conn) {
   news_panel(conn);
 }
 
+const Waiting& Right::waiting(db::Connection& conn) {
+  if (!waiting_) waiting_ = waiting_of(conn, session().get("uid"));
+  return *waiting_;
+}
+
 void Right::work_panel(db::Connection& conn) {
   std::string uid = session().get("uid");
   write("<td valign='top' width='317' background='images/rwork.gif'>");
@@ -147,7 +152,7 @@ void Right::work_panel(db::Connection& conn) {
   write("<tr><td class='10blue'>");
 
   // Every pending item counts, whatever its date.
-  std::string pending = num(waiting_of(conn, uid).work);
+  std::string pending = num(waiting(conn).work);
   write("<a href='newwork.asp' class='aapply'>您共有<font class=numberbold>" + pending +
         "</font>项待办的工作</a>");
 
@@ -185,9 +190,9 @@ void Right::mail_panel(db::Connection& conn) {
   write("<tr><td width='34%' height='47'></td><td width='66%' height='47'></td></tr>");
   write("<tr><td width='34%'></td><td valign='top' width='66%'>");
 
-  const Waiting waiting = waiting_of(conn, uid);
-  std::string total = num(waiting.mails);
-  std::string unread = num(waiting.mail);
+  const Waiting& counts = waiting(conn);
+  std::string total = num(counts.mails);
+  std::string unread = num(counts.mail);
   db::Result newest = conn.query(
       "SELECT id, title FROM mail WHERE topeopleid = ? AND status = 0 ORDER BY id DESC LIMIT ?",
       {uid, kMailLines});

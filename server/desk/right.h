@@ -2,9 +2,11 @@
 // clock-out, and the latest notices, drawn as four panels on one form.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "platform/asp/asp.h"
+#include "server/desk/rz.h"
 
 namespace desk::deskpages {
 
@@ -43,6 +45,9 @@ class Right : public asp::PageComponent {
   void mail_panel(db::Connection& conn);
   void attendance_panel(db::Connection& conn);
   void news_panel(db::Connection& conn);
+  // The user's counts, read once per page for the work and mail panels.
+  const Waiting& waiting(db::Connection& conn);
+  std::optional<Waiting> waiting_;
 };
 
 // `rightsimp`: the desk of the simple edition; the same as `right`.

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <iconv.h>
 
+#include <string>
+#include <vector>
+
 #include "core/text.h"
 
 namespace desk {
@@ -55,6 +58,26 @@ TEST(Gb18030, EveryCharacterOfTheBasicPlaneAsTheConverterHasIt) {
   EXPECT_LT(refused, 100);
   EXPECT_TRUE(to_gb18030(all) == expected);
   EXPECT_EQ(from_gb18030(to_gb18030(all)), all);
+}
+
+// Appending converts in place: a character at any place among ASCII runs of
+// any length, after what `out` held; what the table cannot do leaves `out`
+// untouched for the converter.
+TEST(Gb18030, AppendingKeepsWhatWasThereAndRefusesWhole) {
+  for (std::size_t before = 0; before < 20; ++before) {
+    for (std::size_t after : {0u, 1u, 7u, 8u, 9u, 17u}) {
+      const std::string a(before, 'a'), b(after, 'b');
+      std::string out = "<kept>";
+      ASSERT_TRUE(append_gb18030(out, a + "中" + b + "文"));
+      EXPECT_EQ(out, "<kept>" + a + "\xD6\xD0" + b + "\xCE\xC4") << before << " " << after;
+    }
+  }
+  for (const std::string& refused :
+       std::vector<std::string>{"x\xF0\xA0\x80\x80", std::string(12, 'y') + "\xFF", "中\xE4\xB8"}) {
+    std::string out = "<kept>";
+    EXPECT_FALSE(append_gb18030(out, refused));
+    EXPECT_EQ(out, "<kept>");
+  }
 }
 
 TEST(Gb18030, InvalidInputIsReplacedNotDropped) {

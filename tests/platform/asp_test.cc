@@ -159,6 +159,13 @@ TEST(Response, BuffersConvertsAndKeepsHeadersWhole) {
   r.BinaryWrite("\xD6\xD0\x00"s);
   r.Write("<b>");
   EXPECT_EQ(r.body(), "\xD6\xD0\xCE\xC4 \xD6\xD0\x00<b>"s);
+  // A piece cut inside a character, and one beyond the two-byte table.
+  Response cut;
+  cut.Write("中\xE4");
+  cut.Write("\xB8 \xF0\xA0\x80\x80");
+  EXPECT_EQ(cut.body().substr(0, 2), "\xD6\xD0");
+  EXPECT_EQ(cut.body().substr(cut.body().size() - 5), " \x95\x32\x82\x36");
+  EXPECT_EQ(cut.body().find_first_not_of('?', 2), cut.body().size() - 5);
   EXPECT_EQ(r.content_type_header(), "text/html; charset=gb2312");
   r.ContentType = "image/gif";
   EXPECT_EQ(r.content_type_header(), "image/gif");
