@@ -6,6 +6,7 @@
 #include <fstream>
 #include <functional>
 #include <random>
+#include <set>
 #include <thread>
 
 #include "core/text.h"
@@ -221,6 +222,23 @@ TEST(Session, ValuesAndKeyOrder) {
   Session unknown(&store, "0123456789abcdef");
   EXPECT_EQ(unknown.get("username"), "");
   EXPECT_EQ(unknown.token(), "");
+}
+
+// Tokens are 64 hex digits and never repeat, within a thread or across
+// threads (each thread draws from its own stream).
+TEST(Session, RandomTokensNeverRepeat) {
+  std::vector<std::string> a, b;
+  std::thread other([&] {
+    for (int i = 0; i < 2000; ++i) b.push_back(asp::random_token());
+  });
+  for (int i = 0; i < 2000; ++i) a.push_back(asp::random_token());
+  other.join();
+  std::set<std::string> all(a.begin(), a.end());
+  all.insert(b.begin(), b.end());
+  EXPECT_EQ(all.size(), 4000u);
+  for (const std::string& t : all)
+    ASSERT_EQ(t.find_first_not_of("0123456789abcdef"), std::string::npos) << t;
+  EXPECT_EQ(a.front().size(), 64u);
 }
 
 TEST(Session, SessionIdIsStableAndNumeric) {
