@@ -160,10 +160,6 @@ unsigned long bmp_at(std::string_view s, std::size_t i, std::size_t& n) {
   return 0;
 }
 
-}  // namespace
-
-namespace {
-
 // Bytes before the first one of `s` at or above 0x80, from `from` on; eight
 // at a time where it can.
 std::size_t ascii_run_end(std::string_view s, std::size_t from) {
