@@ -116,3 +116,30 @@ bench_login() {
   [ -n "$sid" ] || { echo "bench: login of $uid failed" >&2; return 1; }
   echo "DESKSID=$sid"
 }
+
+# Prepares N documents, each with one open draft-verification item of UID
+# stamped at APPLIED (an SQLite time modifier: '+0 days', '-1 days'), in one
+# transaction of DB. Prints "FLOW_BASE ITEM_BASE": document FLOW_BASE + k
+# and item ITEM_BASE + k, k = 1..N, belong together.
+bench_prepare_steps() {
+  local db=$1 uid=$2 n=$3 applied=$4
+  sqlite3 -batch -bail -list -separator ' ' "$db" ".parameter set :n $n" \
+    ".parameter set :uid $uid" ".parameter set :applied '$applied'" "
+BEGIN IMMEDIATE;
+CREATE TEMP TABLE base AS
+  SELECT (SELECT IFNULL(MAX(id), 0) FROM fawen) AS f,
+         (SELECT IFNULL(MAX(id), 0) FROM newwork) AS w;
+WITH RECURSIVE seq(k) AS (SELECT 1 UNION ALL SELECT k + 1 FROM seq WHERE k < :n)
+INSERT INTO fawen (id, title, writeid, writename, writedep, writetime, documentname, filetype,
+                   filedata)
+SELECT base.f + k, '压力测试公文' || k, 'chen', '陈杰', '办公室', datetime('now', 'localtime'),
+       'draft.doc', 'application/msword', randomblob(512)
+FROM seq, base;
+WITH RECURSIVE seq(k) AS (SELECT 1 UNION ALL SELECT k + 1 FROM seq WHERE k < :n)
+INSERT INTO newwork (id, userid, title, url, baseid, applytime, typed, status)
+SELECT base.w + k, :uid, '压力测试公文' || k, 'hegao.asp', base.f + k,
+       datetime('now', 'localtime', :applied), '核稿', 0
+FROM seq, base;
+COMMIT;
+SELECT f, w FROM base;"
+}

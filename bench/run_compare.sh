@@ -49,24 +49,7 @@ seed_notices "$db" 5
 seed_desk "$db" zhang 8 0 10
 seed_desk "$db" wang 8 60000 100000
 all_steps=$((2 * rounds * step_items))
-read -r flow_base item_base < <(sqlite3 -batch -bail "$db" ".parameter set :n $all_steps" "
-BEGIN IMMEDIATE;
-CREATE TEMP TABLE base AS
-  SELECT (SELECT IFNULL(MAX(id), 0) FROM fawen) AS f,
-         (SELECT IFNULL(MAX(id), 0) FROM newwork) AS w;
-WITH RECURSIVE seq(k) AS (SELECT 1 UNION ALL SELECT k + 1 FROM seq WHERE k < :n)
-INSERT INTO fawen (id, title, writeid, writename, writedep, writetime, documentname, filetype,
-                   filedata)
-SELECT base.f + k, '压力测试公文' || k, 'chen', '陈杰', '办公室', datetime('now', 'localtime'),
-       'draft.doc', 'application/msword', randomblob(512)
-FROM seq, base;
-WITH RECURSIVE seq(k) AS (SELECT 1 UNION ALL SELECT k + 1 FROM seq WHERE k < :n)
-INSERT INTO newwork (id, userid, title, url, baseid, applytime, typed, status)
-SELECT base.w + k, 'zhao', '压力测试公文' || k, 'hegao.asp', base.f + k,
-       datetime('now', 'localtime', '-1 days'), '核稿', 0
-FROM seq, base;
-COMMIT;
-SELECT f, w FROM base;" | tr '|' ' ')
+read -r flow_base item_base < <(bench_prepare_steps "$db" zhao "$all_steps" '-1 days')
 [ -n "$item_base" ] || { echo "bench: preparing the step items failed" >&2; exit 1; }
 
 # The host: one thread on core 0.

@@ -47,24 +47,7 @@ sql() {
 # Documents f+1..f+n, each with one open draft-verification item w+k of
 # zhang, written in one transaction before the server starts.
 start_prep=$(date +%s.%N)
-read -r flow_base item_base < <(sql "
-BEGIN IMMEDIATE;
-CREATE TEMP TABLE base AS
-  SELECT (SELECT IFNULL(MAX(id), 0) FROM fawen) AS f,
-         (SELECT IFNULL(MAX(id), 0) FROM newwork) AS w;
-WITH RECURSIVE seq(k) AS (SELECT 1 UNION ALL SELECT k + 1 FROM seq WHERE k < :n)
-INSERT INTO fawen (id, title, writeid, writename, writedep, writetime, documentname, filetype,
-                   filedata)
-SELECT base.f + k, '压力测试公文' || k, 'chen', '陈杰', '办公室', datetime('now', 'localtime'),
-       'draft.doc', 'application/msword', randomblob(512)
-FROM seq, base;
-WITH RECURSIVE seq(k) AS (SELECT 1 UNION ALL SELECT k + 1 FROM seq WHERE k < :n)
-INSERT INTO newwork (id, userid, title, url, baseid, applytime, typed, status)
-SELECT base.w + k, 'zhang', '压力测试公文' || k, 'hegao.asp', base.f + k,
-       datetime('now', 'localtime'), '核稿', 0
-FROM seq, base;
-COMMIT;
-SELECT f, w FROM base;")
+read -r flow_base item_base < <(bench_prepare_steps "$db" zhang "$items" '+0 days')
 [ -n "$item_base" ] || { echo "bench: preparing the items failed" >&2; exit 1; }
 prep_seconds=$(awk -v a="$start_prep" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }')
 
