@@ -51,6 +51,10 @@ struct AppEnv {
   // The database file (absolute) and how to open a new connection to it.
   std::filesystem::path database;
   std::function<std::unique_ptr<db::Connection>()> open_db;
+  // When set, connections from open_db commit without their own flush, and
+  // an answer of a page leaves only once this gate says the commits it may
+  // show are durable.
+  std::shared_ptr<db::CommitGate> commits;
 };
 
 }  // namespace desk::asp

@@ -1,6 +1,7 @@
 #include "platform/asp/site_host.h"
 
 #include <cstdio>
+#include <future>
 
 #include "core/error.h"
 #include "core/text.h"
@@ -67,7 +68,10 @@ AppEnv& SiteHost::add(const VirtualDir& dir, const AppConfig& config,
   env.clock = std::move(clock);
   env.sessions.set_idle_timeout(std::chrono::minutes(config.session_timeout));
   env.database = env.root / config.database;
-  env.open_db = [dbfile = env.database] { return db::open_sqlite(dbfile.string()); };
+  env.open_db = [dbfile = env.database] {
+    return db::open_sqlite(dbfile.string(), {.group_flush = true});
+  };
+  env.commits = db::sqlite_commit_gate(env.database.string());
   std::unique_lock lock(apps_mu_);
   for (auto& a : apps_)
     if (text::iequals(a->dir.name, dir.name))
@@ -127,8 +131,19 @@ const PageSpec* SiteHost::pooled_page(const http::Message& m) {
   return p;
 }
 
+namespace {
+
+// The answer to a page whose commits could not be made durable.
+http::Reply not_durable() {
+  http::Reply r = error_page(500, "系统出错，操作未能完成。");
+  add_security_headers(r);
+  return r;
+}
+
+}  // namespace
+
 void SiteHost::handle_async(http::Message m, http::Done done) {
-  if (!pooled_page(m)) return done(handle(m));
+  if (!pooled_page(m)) return answer(m, std::move(done));
   struct Job {
     http::Message m;
     http::Done done;
@@ -136,7 +151,7 @@ void SiteHost::handle_async(http::Message m, http::Done done) {
   auto job = std::make_shared<Job>(Job{std::move(m), std::move(done)});
   bool queued = pool_.try_submit([this, job] {
     try {
-      job->done(handle(job->m));
+      answer(job->m, job->done);
     } catch (...) {
       job->done(error_page(500, "系统出错，操作未能完成。"));
     }
@@ -144,11 +159,45 @@ void SiteHost::handle_async(http::Message m, http::Done done) {
   if (!queued) job->done(busy());
 }
 
+void SiteHost::answer(http::Message& m, http::Done done) {
+  AppEnv* ran = nullptr;
+  http::Reply r = respond(m, ran);
+  if (!ran || !ran->commits) return done(std::move(r));
+  // Held, not sent, until what the page may show is on disk; meanwhile this
+  // thread goes on with other requests, whose commits share the flush.
+  auto held = std::make_shared<http::Reply>(std::move(r));
+  ran->commits->after_durable(
+      [held, done = std::move(done)](bool ok) { done(ok ? std::move(*held) : not_durable()); });
+}
+
 void SiteHost::drain() {
   pool_.drain();
+  // Answers still held for a flush are delivered before the last of these
+  // waits returns.
+  std::vector<App*> apps;
+  {
+    std::shared_lock lock(apps_mu_);
+    for (auto& a : apps_) apps.push_back(a.get());
+  }
+  for (App* a : apps)
+    if (a->env->commits) wait_durable(*a->env->commits);
+}
+
+bool SiteHost::wait_durable(db::CommitGate& gate) {
+  std::promise<bool> flushed;
+  auto result = flushed.get_future();
+  gate.after_durable([&flushed](bool ok) { flushed.set_value(ok); });
+  return result.get();
 }
 
 http::Reply SiteHost::handle(http::Message& m) {
+  AppEnv* ran = nullptr;
+  http::Reply r = respond(m, ran);
+  if (ran && ran->commits && !wait_durable(*ran->commits)) return not_durable();
+  return r;
+}
+
+http::Reply SiteHost::respond(http::Message& m, AppEnv*& ran) {
   http::Reply r;
   [&] {
     if (changes_state(m.method) && from_other_site(m)) {
@@ -189,6 +238,7 @@ http::Reply SiteHost::handle(http::Message& m) {
       for (const auto& doc : app->dir.default_documents) {
         std::string rel = t.rel + doc;
         if (const PageSpec* p = registry_.page(rel); p && app->dir.script) {
+          ran = app->env.get();
           r = serve_page(*app, *p, rel, t.query, m);
           return;
         }
@@ -210,6 +260,7 @@ http::Reply SiteHost::handle(http::Message& m) {
         r = error_page(403, "该目录不允许执行页面。", base);
         return;
       }
+      ran = app->env.get();
       r = serve_page(*app, *p, t.rel, t.query, m);
       return;
     }

@@ -56,12 +56,16 @@ class SiteHost : public http::Handler {
   const WorkerPool& pool() const { return pool_; }
 
   std::uint64_t body_limit(const http::Message& head) override;
-  // Answers on the calling thread, pooled pages included.
+  // Answers on the calling thread, pooled pages included; a page's answer
+  // after the commits it may show are durable (a 500 when they cannot be).
   http::Reply handle(http::Message& request) override;
-  // Pooled pages go to the worker pool; everything else is answered inline.
+  // Pooled pages go to the worker pool; everything else runs inline. A
+  // page's answer is handed to `done` once the commits it may show are
+  // durable, possibly from the database's flush thread.
   void handle_async(http::Message request, http::Done done) override;
   http::Reply busy() override;
-  // Waits for the pooled pages in flight; later ones are answered busy.
+  // Waits for the pooled pages in flight (later ones are answered busy) and
+  // for the answers held for a flush.
   void drain() override;
 
  private:
@@ -74,6 +78,12 @@ class SiteHost : public http::Handler {
   App* first_app();
   // The page a request runs when it is to run on the pool, else nullptr.
   const PageSpec* pooled_page(const http::Message& m);
+  // The answer to a request; `ran` is set to the application whose page ran.
+  http::Reply respond(http::Message& m, AppEnv*& ran);
+  // respond(), with the page's answer handed to `done` once durable.
+  void answer(http::Message& m, http::Done done);
+  // Blocks until `gate` says every commit so far is durable.
+  static bool wait_durable(db::CommitGate& gate);
   http::Reply serve_page(App& app, const PageSpec& page, const std::string& rel,
                          const std::string& query, http::Message& m);
   http::Reply serve_file(App& app, const std::string& rel, const http::Message& m);

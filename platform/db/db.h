@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -143,11 +144,31 @@ class ReadScope {
   bool owner_;
 };
 
+// Where commits are flushed in groups: an answer that may show a commit is
+// held until that commit is on stable storage.
+class CommitGate {
+ public:
+  virtual ~CommitGate() = default;
+  // Calls `then(true)` once every commit this process has begun on the
+  // database so far is on stable storage: at once, on the calling thread,
+  // when it already is; otherwise later, on the gate's thread.
+  // `then(false)` when the flush failed and those commits may be lost.
+  virtual void after_durable(std::function<void(bool)> then) = 0;
+};
+
 struct SqliteOptions {
   int busy_timeout_ms = 5000;
   bool create = false;  // create the file when missing
+  // Commits do not wait for their own flush (synchronous=NORMAL); the
+  // database's gate (sqlite_commit_gate) flushes the log for them, several
+  // at a time. Whoever acknowledges such a commit must wait on the gate.
+  bool group_flush = false;
 };
 
 std::unique_ptr<Connection> open_sqlite(const std::string& path, const SqliteOptions& opt = {});
+
+// The gate of the database file at `path`: one per file in this process,
+// shared by its group-flush connections.
+std::shared_ptr<CommitGate> sqlite_commit_gate(const std::string& path);
 
 }  // namespace desk::db

@@ -1,7 +1,13 @@
 // SQLite backend: WAL journal with synchronous=FULL (an acknowledged write
-// survives a power cut), a busy timeout, BEGIN IMMEDIATE for writers and a
-// per-connection cache of prepared statements.
+// survives a power cut) or, for group-flush connections, synchronous=NORMAL
+// with the log flushed by the database's gate before acknowledgement; a busy
+// timeout, BEGIN IMMEDIATE for writers and a per-connection cache of
+// prepared statements.
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <chrono>
 #include <filesystem>
@@ -13,6 +19,7 @@
 
 #include "core/error.h"
 #include "platform/db/db.h"
+#include "platform/db/group_flush.h"
 
 namespace desk::db {
 namespace {
@@ -22,6 +29,41 @@ namespace {
 void configure_library() {
   static std::once_flag once;
   std::call_once(once, [] { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); });
+}
+
+std::string canonical_path(const std::string& path) {
+  std::error_code ec;
+  auto canonical = std::filesystem::weakly_canonical(path, ec);
+  return ec ? path : canonical.string();
+}
+
+// Makes every write to the log of the database at `path` made so far
+// durable. A log that is gone was checkpointed into the database file and
+// removed, which SQLite does only after flushing that file; it is flushed
+// once more all the same.
+bool flush_log(const std::string& path) {
+  int fd = ::open((path + "-wal").c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  int rc;
+  do rc = ::fdatasync(fd);
+  while (rc != 0 && errno == EINTR);
+  ::close(fd);
+  return rc == 0;
+}
+
+// One gate per database file (by canonical path) while anyone holds it.
+std::shared_ptr<GroupFlush> gate_for(const std::string& canonical) {
+  static std::mutex registry_mu;
+  static std::map<std::string, std::weak_ptr<GroupFlush>> registry;
+  std::lock_guard lock(registry_mu);
+  auto& slot = registry[canonical];
+  auto gate = slot.lock();
+  if (!gate) {
+    gate = std::make_shared<GroupFlush>([canonical] { return flush_log(canonical); });
+    slot = gate;
+  }
+  return gate;
 }
 
 class SqliteConnection : public Connection {
@@ -41,13 +83,23 @@ class SqliteConnection : public Connection {
     sqlite3_busy_handler(db_, &SqliteConnection::on_busy, this);
     sqlite3_extended_result_codes(db_, 1);
     try {
+      bool grouped = false;
       if (path != ":memory:") {
         script("PRAGMA journal_mode=WAL;");
-        std::error_code ec;
-        auto canonical = std::filesystem::weakly_canonical(path, ec);
-        writer_ = writer_mutex_for(ec ? path : canonical.string());
+        const std::string canonical = canonical_path(path);
+        writer_ = writer_mutex_for(canonical);
+        if (opt.group_flush) {
+          // In WAL mode with synchronous=NORMAL a commit writes its frames
+          // without flushing them (the log's header is still flushed when
+          // the log restarts); the gate's flush of the log makes them
+          // durable.
+          gate_ = gate_for(canonical);
+          sqlite3_commit_hook(db_, &SqliteConnection::on_commit, this);
+          grouped = true;
+        }
       }
-      script("PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON;");
+      script(grouped ? "PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;"
+                     : "PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON;");
     } catch (...) {  // e.g. a file that is not a database
       sqlite3_close(db_);
       db_ = nullptr;
@@ -98,6 +150,7 @@ class SqliteConnection : public Connection {
     std::string s(sql);
     char* err = nullptr;
     int rc = sqlite3_exec(db_, s.c_str(), nullptr, nullptr, &err);
+    settle();
     if (rc != SQLITE_OK) {
       std::string msg = err ? err : sqlite3_errstr(rc);
       sqlite3_free(err);
@@ -137,20 +190,36 @@ class SqliteConnection : public Connection {
   // A cached statement, bound for one use and reset when released.
   struct Stmt {
     sqlite3_stmt* s = nullptr;
-    Stmt(SqliteConnection& c, std::string_view sql, const Params& params) {
+    Stmt(SqliteConnection& conn, std::string_view sql, const Params& params) : c(conn) {
       s = c.prepare(sql);
       for (size_t i = 0; i < params.size(); ++i) c.bind(s, static_cast<int>(i) + 1, params[i], sql);
     }
     ~Stmt() {
       sqlite3_reset(s);
       sqlite3_clear_bindings(s);
+      c.settle();
     }
+    SqliteConnection& c;
   };
 
+  // Tells the gate that the commit begun in the call that just returned has
+  // written its frames.
+  void settle() {
+    if (!pending_) return;
+    gate_->written(pending_);
+    pending_ = 0;
+  }
+
+  static int on_commit(void* self) {
+    auto* c = static_cast<SqliteConnection*>(self);
+    c->pending_ = c->gate_->begun();
+    return 0;  // go on with the commit
+  }
+
   sqlite3_stmt* prepare(std::string_view sql) {
-    std::string key(sql);
-    auto it = cache_.find(key);
+    auto it = cache_.find(sql);
     if (it != cache_.end()) return it->second;
+    std::string key(sql);
     sqlite3_stmt* st = nullptr;
     int rc = sqlite3_prepare_v3(db_, key.data(), static_cast<int>(key.size()),
                                 SQLITE_PREPARE_PERSISTENT, &st, nullptr);
@@ -265,12 +334,18 @@ class SqliteConnection : public Connection {
   std::chrono::steady_clock::time_point busy_since_;
   std::map<std::string, sqlite3_stmt*, std::less<>> cache_;
   bool in_tx_ = false;
+  std::shared_ptr<GroupFlush> gate_;  // group-flush connections only
+  std::uint64_t pending_ = 0;         // ticket of a commit not yet settled
 };
 
 }  // namespace
 
 std::unique_ptr<Connection> open_sqlite(const std::string& path, const SqliteOptions& opt) {
   return std::make_unique<SqliteConnection>(path, opt);
+}
+
+std::shared_ptr<CommitGate> sqlite_commit_gate(const std::string& path) {
+  return gate_for(canonical_path(path));
 }
 
 }  // namespace desk::db

@@ -1,9 +1,10 @@
 // The SQLite data store: bound values, blobs, transactions, locking between
-// connections and the durability settings.
+// connections, the durability settings and the group flush.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -13,6 +14,7 @@
 
 #include "core/error.h"
 #include "platform/db/db.h"
+#include "platform/db/group_flush.h"
 
 namespace desk {
 namespace {
@@ -258,6 +260,127 @@ TEST_F(DbTest, WalAndFullSynchronousAreSet) {
   EXPECT_EQ(conn_->scalar("PRAGMA synchronous"), "2");
   EXPECT_EQ(conn_->scalar("PRAGMA foreign_keys"), "1");
   EXPECT_EQ(open()->scalar("PRAGMA synchronous"), "2");
+}
+
+// A flush the test lets finish one at a time, with the answer it gives.
+struct HeldFlush {
+  std::mutex mu;
+  std::condition_variable cv;
+  int started = 0, allowed = 0;
+  bool answer = true;
+  bool run() {
+    std::unique_lock lock(mu);
+    ++started;
+    cv.notify_all();
+    cv.wait(lock, [&] { return allowed >= started; });
+    return answer;
+  }
+  void wait_started(int n) {
+    std::unique_lock lock(mu);
+    cv.wait(lock, [&] { return started >= n; });
+  }
+  void allow(int n, bool ok = true) {
+    std::lock_guard lock(mu);
+    allowed = n;
+    answer = ok;
+    cv.notify_all();
+  }
+};
+
+// What a waiter was told: not yet (-1), durable (1) or failed (0).
+struct Told {
+  std::atomic<int> value{-1};
+  std::function<void(bool)> fn() {
+    return [this](bool ok) { value = ok ? 1 : 0; };
+  }
+  int wait() {
+    for (int i = 0; i < 5000 && value < 0; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return value;
+  }
+};
+
+TEST(GroupFlush, WaitersAreReleasedOnlyByAFlushThatCoversTheirCommits) {
+  HeldFlush flush;
+  auto gate = std::make_unique<db::GroupFlush>([&] { return flush.run(); });
+  Told idle;
+  gate->after_durable(idle.fn());
+  EXPECT_EQ(idle.value, 1) << "nothing committed: answered at once";
+
+  // A commit whose frames are not yet written is not flushed for.
+  std::uint64_t t1 = gate->begun();
+  Told first;
+  gate->after_durable(first.fn());
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(flush.started, 0);
+  gate->written(t1);
+  flush.wait_started(1);
+
+  // A commit made while that flush runs needs the next one.
+  gate->written(gate->begun());
+  Told second;
+  gate->after_durable(second.fn());
+  EXPECT_EQ(first.value, -1);
+  flush.allow(1);
+  EXPECT_EQ(first.wait(), 1);
+  flush.wait_started(2);
+  EXPECT_EQ(second.value, -1);
+  flush.allow(2, false);
+  EXPECT_EQ(second.wait(), 0) << "a failed flush is reported";
+
+  // A later flush that succeeds covers what the failed one did not.
+  gate->written(gate->begun());
+  Told third;
+  gate->after_durable(third.fn());
+  flush.wait_started(3);
+  flush.allow(3);
+  EXPECT_EQ(third.wait(), 1);
+
+  // At the end a commit still unsettled is flushed for all the same.
+  gate->begun();
+  Told last;
+  gate->after_durable(last.fn());
+  flush.allow(4);
+  gate.reset();
+  EXPECT_EQ(last.value, 1);
+}
+
+TEST_F(DbTest, GroupFlushConnectionsLeaveTheirCommitsToTheGate) {
+  const std::string path = (dir_ / "test.db").string();
+  auto grouped = db::open_sqlite(path, {.group_flush = true});
+  EXPECT_EQ(grouped->scalar("PRAGMA synchronous"), "1");
+  auto gate = db::sqlite_commit_gate(path);
+  EXPECT_EQ(gate, db::sqlite_commit_gate((dir_ / "." / "test.db").string()));
+
+  const std::vector<std::pair<const char*, std::function<void()>>> writes = {
+      {"autocommit", [&] { grouped->exec("INSERT INTO t (name) VALUES ('a')"); }},
+      {"transaction",
+       [&] {
+         db::Transaction tx(*grouped);
+         grouped->exec("INSERT INTO t (name) VALUES ('b')");
+         tx.commit();
+       }},
+      {"script", [&] { grouped->script("INSERT INTO t (name) VALUES ('c');"); }},
+  };
+  for (const auto& [name, write] : writes) {
+    write();
+    Told after_write, after_flush;
+    gate->after_durable(after_write.fn());
+    EXPECT_EQ(after_write.value, -1) << name << ": answered before the flush";
+    EXPECT_EQ(after_write.wait(), 1) << name;
+    gate->after_durable(after_flush.fn());
+    EXPECT_EQ(after_flush.value, 1) << name << ": nothing new to flush";
+  }
+  {
+    db::Transaction tx(*grouped);  // rolled back: nothing to wait for
+    grouped->exec("INSERT INTO t (name) VALUES ('d')");
+  }
+  conn_->exec("INSERT INTO t (name) VALUES ('e')");  // flushes itself
+  Told reads;
+  grouped->scalar("SELECT COUNT(*) FROM t");
+  gate->after_durable(reads.fn());
+  EXPECT_EQ(reads.value, 1);
+  EXPECT_EQ(count(), 4);
 }
 
 TEST_F(DbTest, OpeningFailuresAreReported) {

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <fstream>
+#include <optional>
 
 #include "core/text.h"
 #include "tests/support/testapp.h"
@@ -163,6 +164,44 @@ TEST(SiteHost, AFailingPageRollsBackAndShowsAnErrorPage) {
   EXPECT_EQ(r.status, 409);
   EXPECT_EQ(r.body.find("half"), std::string::npos);
   EXPECT_EQ(app.db().scalar("SELECT COUNT(*) FROM depart WHERE depno = 9"), "0");
+}
+
+// A gate that holds every wait until the test answers it.
+struct HeldGate : db::CommitGate {
+  std::vector<std::function<void(bool)>> held;
+  void after_durable(std::function<void(bool)> then) override { held.push_back(std::move(then)); }
+};
+
+TEST(SiteHost, APageIsAnsweredOnlyOnceItsCommitsAreDurable) {
+  TestApp app;
+  app.write_file("ok.htm", "ok");
+  app.registry().add_page({"write.asp",
+                           [](asp::ScriptingContext& c) {
+                             c.conn().exec(
+                                 "INSERT INTO depart (depno, depname) SELECT IFNULL(MAX(depno), 0) "
+                                 "+ 1, 'x' FROM depart");
+                             c.response().Write("saved");
+                           },
+                           asp::Access::open});
+  auto gate = std::make_shared<HeldGate>();
+  app.env().commits = gate;
+  for (bool durable : {true, false}) {
+    std::optional<http::Reply> got;
+    app.host().handle_async(app.make("GET", "/tarvo/write.asp"),
+                            [&](http::Reply r) { got = std::move(r); });
+    EXPECT_FALSE(got) << "answered before the flush";
+    ASSERT_EQ(gate->held.size(), 1u);
+    gate->held.front()(durable);
+    gate->held.clear();
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->status, durable ? 200 : 500);
+    EXPECT_EQ(got->body == "saved", durable);
+  }
+  std::optional<http::Reply> file;
+  app.host().handle_async(app.make("GET", "/tarvo/ok.htm"),
+                          [&](http::Reply r) { file = std::move(r); });
+  EXPECT_TRUE(file && file->status == 200) << "static files do not wait";
+  EXPECT_TRUE(gate->held.empty());
 }
 
 }  // namespace
